@@ -1,0 +1,59 @@
+// Helpers shared by the boot control operations and the file loading.
+#include "boot/boot_common.h"
+
+#include <cstring>
+
+#include "boot/loader_state.h"
+#include "link/device_commands.h"
+
+const char kCaptionBoot[] = "BOOT info";
+const char kCaptionComPort[] = "COM port info";
+const char kCaptionFile[] = "File info";
+
+int RefuseDuringTransfer() {
+    if (g_loader.transfer_state == 0) return 0;
+    ShowMessage("A download is running; wait until it has finished", kCaptionBoot, IconWarning);
+    return 1;
+}
+
+void ShowRecordField(InfoField field, const uint8_t* record, int width) {
+    char text[2 + kReceiveSize + 1] = "  ";
+    std::memcpy(text + 2, record, width);
+    text[2 + width] = '\0';
+    SetInfoField(field, text);
+}
+
+void BlankFields(const InfoField* fields, int field_count, int blank_count) {
+    char blanks[64];
+    std::memset(blanks, ' ', blank_count);
+    blanks[blank_count] = '\0';
+    for (int i = 0; i < field_count; ++i) SetInfoField(fields[i], blanks);
+}
+
+int SyncAndReadIdentity() {
+    g_loader.last_reply = SyncBootloader(g_loader.transmit);
+    if (g_loader.last_reply == 0) {
+        ShowMessage("Boot sequence error", kCaptionBoot, IconError);
+        SetStatusText("BOOT sequence unactive");
+        return 0;
+    }
+    if (g_loader.last_reply == kStatusCrcFailure) {
+        ShowMessage("Bootloader CRC fail, data in device memory is corrupted", kCaptionBoot, IconError);
+        SetStatusText("Bootloader CRC fail");
+        return 0;
+    }
+    SetStatusText("Bootloader CRC is correct");
+    g_loader.last_reply = static_cast<uint8_t>(ReadBootIdentity(g_loader.receive));
+    if (g_loader.last_reply != 1) {
+        ShowMessage("Boot constant strings error", kCaptionBoot, IconError);
+        SetStatusText("BOOT constant strings Error");
+        return 0;
+    }
+    return 1;
+}
+
+void ShowBootIdentity() {
+    ShowRecordField(HwPlatformField, g_loader.receive + kIdPlatformOffset, kIdPlatformWidth);
+    ShowRecordField(HwVersionField, g_loader.receive + kIdHwVersionOffset, kIdHwVersionWidth);
+    ShowRecordField(BootSwVersionField, g_loader.receive + kIdBootSwOffset, kIdBootSwWidth);
+}

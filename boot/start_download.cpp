@@ -1,0 +1,87 @@
+// DownLoad: drives the device from its application into an unlocked, erased bootloader.
+#include <cstdio>
+
+#include "boot/boot_common.h"
+#include "boot/boot_control.h"
+#include "boot/loader_state.h"
+#include "image/compatibility.h"
+#include "link/device_commands.h"
+#include "link/serial.h"
+
+namespace {
+
+const char kBaud[] = "19200";
+
+// The page transfer reads whole pages from offset 4096 on; outside these lengths
+// it would wrap or run past the image buffer.
+int RefuseLengthOutsidePages() {
+    if (g_loader.image_length >= kMinDownloadLength && g_loader.image_length <= kMaxDownloadLength) return 0;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Image length %ld bytes cannot be downloaded: it must lie between 4096 and 259071 bytes",
+                  static_cast<long>(g_loader.image_length));
+    ShowMessage(text, kCaptionFile, IconError);
+    return 1;
+}
+
+void EndStartFailed() {
+    EnableButton(DownLoadButton, 1);
+    ClosePort();
+}
+
+int UnlockAndReopen() {
+    g_loader.last_reply = static_cast<uint8_t>(
+        UnlockBootloader(g_loader.transmit, g_loader.receive, g_loader.type_letter));
+    if (g_loader.last_reply != 1) {
+        ShowMessage("Boot safety keys error", kCaptionBoot, IconError);
+        SetStatusText("BOOT safety key Error");
+        EndStartFailed();
+        return 0;
+    }
+    SetStatusText(" BOOTLoader actived ");
+    ClosePort();
+    if (!OpenPort(g_loader.port_name, kBaud, kLongReadTimeoutMs)) {
+        ShowMessage("COM reopen error", kCaptionComPort, IconError);
+        EnableButton(DownLoadButton, 1);
+        return 0;
+    }
+    return 1;
+}
+
+// The transfer owns the port and the image from now on.
+void HandOverToTransfer() {
+    SetStatusText("BOOT device: erase finished");
+    EnableButton(OpenFileButton, 0);
+    EnableButton(HwInfoButton, 0);
+    EnableButton(ApplicationFwButton, 0);
+    g_loader.transfer_state = 1;
+}
+
+}  // namespace
+
+void StartDownload() {
+    if (RefuseDuringTransfer()) return;
+    const InfoField boot_fields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
+    BlankFields(boot_fields, 3, 30);
+    if (!g_loader.image_loaded) {
+        ShowMessage("File is not selected, select file please", kCaptionFile, IconWarning);
+        return;
+    }
+    if (RefuseLengthOutsidePages()) return;
+    if (!OpenPort(g_loader.port_name, kBaud, kShortReadTimeoutMs)) {
+        ShowMessage("COM open error", kCaptionComPort, IconError);
+        return;
+    }
+    EnableButton(DownLoadButton, 0);
+    RequestBootMode(g_loader.transmit, g_loader.receive);
+    if (!SyncAndReadIdentity()) return EndStartFailed();
+    ShowBootIdentity();
+    if (g_loader.type_letter == 't' && !CheckImageCompatibility()) return;
+    if (!UnlockAndReopen()) return;
+    g_loader.last_reply = static_cast<uint8_t>(ReadAcknowledge(g_loader.receive));
+    if (g_loader.last_reply != 1) {
+        ShowMessage("BOOT device: FLASH erase error", kCaptionBoot, IconError);
+        return EndStartFailed();
+    }
+    HandOverToTransfer();
+}

@@ -1,0 +1,40 @@
+// The commands of the tavboot command line, each returning the process exit status.
+#pragma once
+#include <string>
+#include <vector>
+
+enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
+
+struct DeviceOptions {
+    std::string port = "COM1";
+    std::string boot_value;  // 4 hex digits, empty: the build-time value
+    std::string unlock_key;  // 8 hex digits, empty: the build-time key
+};
+
+// The outcome of a download on one port.
+struct PortResult {
+    std::string port;
+    int status;           // exit status of that download
+    std::string message;  // "<caption>: <text>" of its last message box
+    double seconds;
+};
+
+int RunInspect(const std::string& file, bool json);
+int RunDownload(const DeviceOptions& options, const std::string& file);
+int RunHwInfo(const DeviceOptions& options, bool json);
+int RunAppInfo(const DeviceOptions& options, bool json);
+int RunPorts();
+// download with every port named; several ports run in parallel processes.
+int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
+                 const std::string& file, bool json);
+int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::string>& ports,
+                         const std::string& file, bool json);
+void PrintDownloadJson(const std::vector<PortResult>& results);
+
+// Puts the run-time enter-boot value and unlock key into the loader state.
+void ApplyDeviceOverrides(const DeviceOptions& options);
+
+// Platform: Ctrl-C or a termination request releases the port, says that the
+// operation was interrupted (and the device stays in its bootloader during a
+// download) and ends the process with status 130.
+void InstallInterruptHandler();

@@ -1,0 +1,76 @@
+// tavboot download, hwinfo and appinfo: the device operations on one port.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "boot/boot_control.h"
+#include "boot/loader_state.h"
+#include "cli/cli_commands.h"
+#include "cli/console_ui.h"
+#include "image/image_file.h"
+
+namespace {
+
+void SelectPort(const std::string& port) {
+    std::snprintf(g_loader.port_name, sizeof g_loader.port_name, "%s", port.c_str());
+}
+
+void PrintFields(const char* const* labels, const char* const* keys, const InfoField* fields, int count,
+                 bool json) {
+    if (!json) {
+        for (int i = 0; i < count; ++i) std::printf("%s: %s\n", labels[i], FieldValue(fields[i]).c_str());
+        return;
+    }
+    nlohmann::json out = nlohmann::json::object();
+    for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
+    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+}  // namespace
+
+int RunDownload(const DeviceOptions& options, const std::string& file) {
+    SelectPort(options.port);
+    ApplyDeviceOverrides(options);
+    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    InstallInterruptHandler();
+    StartDownload();
+    if (g_loader.transfer_state == 0) return kExitFailed;
+    while (g_loader.transfer_state != 0) TransferStep();
+    EndProgressLine();
+    return g_console.succeeded && !g_console.failed ? kExitOk : kExitFailed;
+}
+
+int RunHwInfo(const DeviceOptions& options, bool json) {
+    SelectPort(options.port);
+    ApplyDeviceOverrides(options);
+    InstallInterruptHandler();
+    QueryHwInfo();
+    if (g_console.failed) return kExitFailed;
+    static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
+    static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
+    static const InfoField kFields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
+    PrintFields(kLabels, kKeys, kFields, 3, json);
+    return kExitOk;
+}
+
+int RunAppInfo(const DeviceOptions& options, bool json) {
+    SelectPort(options.port);
+    InstallInterruptHandler();
+    QueryApplicationFw();
+    if (g_console.failed) return kExitFailed;
+    static const char* const kLabels[] = {"Application info", "FW version"};
+    static const char* const kKeys[] = {"application", "fw_version"};
+    static const InfoField kFields[] = {ApplicationInfoField, FwVersionField};
+    PrintFields(kLabels, kKeys, kFields, 2, json);
+    return kExitOk;
+}
+
+void ApplyDeviceOverrides(const DeviceOptions& options) {
+    if (!options.boot_value.empty())
+        g_loader.enter_boot_value = uint16_t(std::strtoul(options.boot_value.c_str(), nullptr, 16));
+    if (options.unlock_key.empty()) return;
+    const uint32_t key = uint32_t(std::strtoul(options.unlock_key.c_str(), nullptr, 16));
+    for (int i = 0; i < 4; ++i) g_loader.unlock_key[i] = uint8_t(key >> (24 - 8 * i));
+}

@@ -1,0 +1,30 @@
+// Ctrl-C and termination requests on POSIX: release the port at once and end with status 130.
+#include <signal.h>
+#include <unistd.h>
+
+#include "boot/loader_state.h"
+#include "cli/cli_commands.h"
+
+namespace {
+
+// Only async-signal-safe calls here: close, write, _exit.
+void OnInterrupt(int) {
+    if (g_loader.port != kNoPort) close(static_cast<int>(g_loader.port));
+    static const char kText[] =
+        "\ninterrupted: the port is released; a device that entered its bootloader stays there "
+        "until the next download\n";
+    const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+    (void)ignored;
+    _exit(kExitInterrupted);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}

@@ -1,0 +1,170 @@
+// tavboot download on several ports: one process per port, their reports merged here.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "boot/loader_state.h"
+#include "cli/cli_commands.h"
+#include "cli/console_ui.h"
+#include "image/image_file.h"
+
+namespace {
+
+struct PortRun {
+    std::string port;
+    pid_t pid;
+    int output;           // read end of the child's stderr, -1 once closed
+    std::string pending;  // an incomplete line
+    std::string phase;    // latest status text
+    std::string box;      // latest message box line
+    unsigned pages_done;
+    double started;
+    double finished;      // 0 while running
+    int status;
+};
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnParentInterrupt(int) { g_interrupted = 1; }
+
+const char kPagePrefix[] = "status:  BOOTLoader, Write page ";
+
+pid_t StartChild(const DeviceOptions& device, const std::string& port, const std::string& file, int* output) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], STDERR_FILENO);
+        close(fds[1]);
+        g_console.stderr_is_terminal = 0;
+        DeviceOptions own = device;
+        own.port = port;
+        std::fflush(stdout);
+        std::exit(RunDownload(own, file));
+    }
+    close(fds[1]);
+    *output = fds[0];
+    return pid;
+}
+
+void TakeLine(PortRun& run, const std::string& line) {
+    if (line.rfind(kPagePrefix, 0) == 0) run.pages_done = unsigned(std::atoi(line.c_str() + sizeof kPagePrefix - 1)) + 1;
+    if (line.rfind("status: ", 0) == 0) run.phase = line.substr(8);
+    else if (!line.empty()) run.box = line;
+    if (!g_console.stderr_is_terminal) std::fprintf(stderr, "[%s] %s\n", run.port.c_str(), line.c_str());
+}
+
+void ReadOutput(PortRun& run) {
+    char buffer[4096];
+    const ssize_t got = read(run.output, buffer, sizeof buffer);
+    if (got <= 0) {
+        close(run.output);
+        run.output = -1;
+        return;
+    }
+    run.pending.append(buffer, size_t(got));
+    size_t end;
+    while ((end = run.pending.find('\n')) != std::string::npos) {
+        TakeLine(run, run.pending.substr(0, end));
+        run.pending.erase(0, end + 1);
+    }
+}
+
+// One line per port, rewritten in place on a terminal.
+void DrawProgress(const std::vector<PortRun>& runs, unsigned pages, bool redraw) {
+    if (redraw) std::fprintf(stderr, "\x1b[%zuA", runs.size());
+    const double now = MonotonicSeconds();
+    for (const PortRun& run : runs) {
+        const double elapsed = (run.finished ? run.finished : now) - run.started;
+        std::string state = run.pages_done ? "page " + std::to_string(run.pages_done) + " of " + std::to_string(pages)
+                                           : run.phase;
+        std::fprintf(stderr, "\x1b[2K[%s] %-40s %6.0f B/s\n", run.port.c_str(), state.substr(0, 40).c_str(),
+                     elapsed > 0 ? run.pages_done * kPageSize / elapsed : 0.0);
+    }
+    std::fflush(stderr);
+}
+
+void WaitForChildren(std::vector<PortRun>& runs, unsigned pages) {
+    bool drawn = false;
+    for (;;) {
+        if (g_interrupted)
+            for (PortRun& run : runs) if (!run.finished) kill(run.pid, SIGTERM);
+        std::vector<pollfd> fds;
+        std::vector<PortRun*> owners;
+        for (PortRun& run : runs) {
+            if (run.output < 0) continue;
+            fds.push_back({run.output, POLLIN, 0});
+            owners.push_back(&run);
+        }
+        if (fds.empty()) break;
+        if (poll(fds.data(), fds.size(), 200) > 0)
+            for (size_t i = 0; i < fds.size(); ++i) if (fds[i].revents) ReadOutput(*owners[i]);
+        for (PortRun& run : runs) {
+            int raw = 0;
+            if (run.finished || waitpid(run.pid, &raw, WNOHANG) != run.pid) continue;
+            run.finished = MonotonicSeconds();
+            run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
+        }
+        if (g_console.stderr_is_terminal) {
+            DrawProgress(runs, pages, drawn);
+            drawn = true;
+        }
+    }
+    for (PortRun& run : runs) {
+        int raw = 0;
+        if (run.finished) continue;
+        waitpid(run.pid, &raw, 0);
+        run.finished = MonotonicSeconds();
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
+    }
+}
+
+void PrintSummary(const std::vector<PortRun>& runs) {
+    std::fprintf(stderr, "\n%-24s %-12s %8s  %s\n", "port", "result", "time", "message");
+    for (const PortRun& run : runs) {
+        const char* result = run.status == kExitOk ? "ok" : run.status == kExitInterrupted ? "interrupted" : "FAILED";
+        std::fprintf(stderr, "%-24s %-12s %7.1fs  %s\n", run.port.c_str(), result, run.finished - run.started,
+                     run.status == kExitOk ? "" : run.box.c_str());
+    }
+}
+
+}  // namespace
+
+int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::string>& ports,
+                         const std::string& file, bool json) {
+    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    const unsigned pages = g_loader.image_length >= kMinDownloadLength && g_loader.image_length <= kMaxDownloadLength
+                               ? ((uint32_t(g_loader.image_length) - kImageFirstOffset) >> 10) + 1 : 0;
+    struct sigaction action {};
+    action.sa_handler = OnParentInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::vector<PortRun> runs;
+    for (const std::string& port : ports) {
+        PortRun run{port, -1, -1, "", "starting", "", 0, MonotonicSeconds(), 0, kExitFailed};
+        run.pid = StartChild(device, port, file, &run.output);
+        if (run.pid < 0) {
+            run.finished = run.started;
+            run.box = "cannot start a process for this port";
+        }
+        runs.push_back(run);
+    }
+    WaitForChildren(runs, pages);
+    PrintSummary(runs);
+    std::vector<PortResult> results;
+    int status = kExitOk;
+    for (const PortRun& run : runs) {
+        results.push_back({run.port, run.status, run.box, run.finished - run.started});
+        if (run.status != kExitOk) status = kExitFailed;
+    }
+    if (json) PrintDownloadJson(results);
+    return g_interrupted ? kExitInterrupted : status;
+}

@@ -1,0 +1,46 @@
+// Compatibility check: a memory image's header fields against the boot identity record.
+#include "image/compatibility.h"
+
+#include "boot/boot_common.h"
+#include "boot/loader_state.h"
+#include "image/memory_image.h"
+#include "link/serial.h"
+
+namespace {
+
+enum : int { kFits = 0, kPlatformMismatch = 1, kVersionMismatch = 2 };
+
+// A field fits when it is a prefix of the record from record_index on; it ends at
+// either terminator. Running past the file or the record counts as a mismatch.
+int FieldFits(const uint8_t* raw, int32_t raw_length, int32_t position, const uint8_t* identity,
+              int record_index, uint8_t terminator) {
+    for (;; ++position, ++record_index) {
+        if (position >= raw_length || record_index >= kReceiveSize) return 0;
+        const uint8_t c = raw[position];
+        if (c == '\r' || c == terminator) return 1;
+        if (c != identity[record_index]) return 0;
+    }
+}
+
+}  // namespace
+
+int CompareImageHeader(const uint8_t* raw, int32_t raw_length, const uint8_t* identity) {
+    if (!FieldFits(raw, raw_length, kHeaderPlatformOffset, identity, 0, ' ')) return kPlatformMismatch;
+    if (!FieldFits(raw, raw_length, kHeaderVersionOffset, identity, 16, 'x')) return kVersionMismatch;
+    return kFits;
+}
+
+int CheckImageCompatibility() {
+    const int outcome = CompareImageHeader(g_loader.raw_file, g_loader.raw_file_length, g_loader.receive);
+    if (outcome == kFits) return 1;
+    if (outcome == kPlatformMismatch) {
+        ShowMessage("HW is uncompatible with selected SW image File", kCaptionBoot, IconError);
+        SetStatusText("HW is uncompatible with SW image File");
+    } else {
+        ShowMessage("HW version is uncompatible with selected SW image File", kCaptionBoot, IconError);
+        SetStatusText("HW version is uncompatible with SW image File");
+    }
+    EnableButton(DownLoadButton, 1);
+    ClosePort();
+    return 0;
+}

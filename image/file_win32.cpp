@@ -1,0 +1,62 @@
+// Image files on Win32: the common Open dialog and the whole-file read.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "boot/loader_state.h"
+#include "image/image_file.h"
+
+// The first-version record size (76 bytes in a 32-bit build): the dialog is
+// asked for without the fields later platform versions added.
+static const DWORD kOpenFileNameFirstVersionSize =
+    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+
+// Pairs of description and pattern, ended by an empty pair.
+static const char kImageFilter[] =
+    "Tavrik Memory Image Files (*.tvk)\0*.tvk\0"
+    "Intel Hex files (*.hex)\0*.hex\0"
+    "All files (*.*)\0*.*\0";
+
+int ChooseImageFile(char* path, void* owner_window) {
+    char chosen[kPathCapacity];
+    chosen[0] = '\0';
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof(dialog));
+    dialog.lStructSize = kOpenFileNameFirstVersionSize;
+    dialog.hwndOwner = static_cast<HWND>(owner_window);
+    dialog.lpstrFilter = kImageFilter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = chosen;
+    dialog.nMaxFile = kPathCapacity;
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameA(&dialog)) return 0;
+    std::memcpy(path, chosen, sizeof(chosen));
+    return 1;
+}
+
+int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD size_high = 0;
+    DWORD size = GetFileSize(file, &size_high);
+    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        CloseHandle(file);
+        return 0;
+    }
+    if (size_high != 0 || size > static_cast<DWORD>(capacity)) {
+        CloseHandle(file);
+        return kFileTooLarge;
+    }
+    DWORD got = 0;
+    BOOL read_ok = ReadFile(file, destination, size, &got, nullptr);
+    CloseHandle(file);
+    return read_ok ? static_cast<int>(got) : 0;
+}
+
+void LoadImageFile() {
+    char path[kPathCapacity];
+    if (!ChooseImageFile(path, g_loader.main_window)) return;
+    LoadImageFromPath(path);
+}

@@ -1,0 +1,54 @@
+// Image file loading after the file choice: path, type letter, read, decode.
+#include "image/image_file.h"
+
+#include <cstring>
+
+#include "boot/boot_common.h"
+#include "boot/loader_state.h"
+#include "image/intel_hex.h"
+#include "image/memory_image.h"
+
+namespace {
+
+const char kCaptionFileError[] = "File Error";
+
+// Every refusal leaves no image loaded, so DownLoad cannot send an earlier
+// file's image with this file's length.
+int RefuseLoad(const char* text) {
+    g_loader.image_loaded = 0;
+    ShowMessage(text, kCaptionFileError, IconError);
+    return 0;
+}
+
+int ReadIntoRawBuffer(const char* path) {
+    const int read = ReadWholeFile(path, g_loader.raw_file, kRawFileCapacity);
+    g_loader.raw_file_length = read > 0 ? read : 0;
+    g_loader.image_length = g_loader.raw_file_length;
+    if (read == kFileTooLarge) return RefuseLoad("File is larger than 260000 bytes");
+    if (read == 0) return RefuseLoad("File read error");
+    return 1;
+}
+
+}  // namespace
+
+int LoadImageFromPath(const char* path) {
+    if (RefuseDuringTransfer()) return 0;
+    SetPathText(path);
+    const size_t length = std::strlen(path);
+    if (length < 3) return RefuseLoad("File has unsupported suffix format");
+    g_loader.type_letter = static_cast<uint8_t>(path[length - 3]);
+    if (!ReadIntoRawBuffer(path)) return 0;
+
+    char why[160];
+    int32_t decoded;
+    if (g_loader.type_letter == 'h')
+        decoded = DecodeIntelHex(g_loader.raw_file, g_loader.raw_file_length, g_loader.image, why, sizeof why);
+    else if (g_loader.type_letter == 't')
+        decoded = DecodeMemoryImage(g_loader.raw_file, g_loader.raw_file_length, g_loader.image, why, sizeof why);
+    else
+        return RefuseLoad("File has unsupported suffix format");
+    if (decoded < 0) return RefuseLoad(why);
+    g_loader.image_length = decoded;
+    g_loader.image_loaded = 1;
+    return 1;
+}

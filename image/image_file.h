@@ -1,0 +1,24 @@
+// Image file loading: choose a file, read it whole, decode it into the image buffer.
+#pragma once
+#include <cstdint>
+
+enum : int { kPathCapacity = 260 };  // path buffer of the Open dialog, terminator included
+
+// ReadWholeFile's result for a file larger than the destination: nothing is read.
+constexpr int kFileTooLarge = -1;
+
+// The OpenFile operation: the platform's Open dialog, then LoadImageFromPath.
+void LoadImageFile();
+
+// Everything of the OpenFile operation after the choice: shows the path, takes the
+// type letter, reads and decodes the file. Every refusal is reported by a box and
+// leaves no image loaded. Returns 1 when an image was loaded.
+int LoadImageFromPath(const char* path);
+
+// Platform: the Open dialog. 1 and the full path in path when a file was chosen.
+int ChooseImageFile(char* path, void* owner_window);
+
+// Platform: reads the whole file, opened without sharing, into destination.
+// Returns the bytes read; 0 on any failure or for an empty file; kFileTooLarge,
+// without reading, when the file holds more than capacity bytes.
+int ReadWholeFile(const char* path, uint8_t* destination, int capacity);

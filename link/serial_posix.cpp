@@ -1,0 +1,162 @@
+// Serial port on POSIX terminals: exclusive raw 8N1 line, reads bounded by n + T ms.
+#include "link/serial.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "boot/loader_state.h"
+
+// "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
+static void PortDevicePath(const char* port_name, char* path, size_t capacity) {
+    if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '9' &&
+        port_name[4] == '\0') {
+        std::snprintf(path, capacity, "/dev/ttyS%d", port_name[3] - '1');
+        return;
+    }
+    std::snprintf(path, capacity, "%s", port_name);
+}
+
+// Baud texts the line can run at; an unknown text leaves the port's speed as it was.
+static int BaudSpeed(const char* baud_text, speed_t* speed) {
+    static const struct { const char* text; speed_t speed; } kSpeeds[] = {
+        {"1200", B1200},   {"2400", B2400},   {"4800", B4800},    {"9600", B9600},
+        {"19200", B19200}, {"38400", B38400}, {"57600", B57600}, {"115200", B115200},
+    };
+    for (const auto& entry : kSpeeds) {
+        if (std::strcmp(entry.text, baud_text) == 0) {
+            *speed = entry.speed;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Raw 8N1, no flow control, no line discipline processing; reads never block
+// (VMIN = VTIME = 0) because ReadPort does its own waiting with poll.
+static int ConfigureLine(int fd, const char* baud_text) {
+    struct termios settings;
+    if (tcgetattr(fd, &settings) != 0) return 0;
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    speed_t speed;
+    if (BaudSpeed(baud_text, &speed)) {
+        cfsetispeed(&settings, speed);
+        cfsetospeed(&settings, speed);
+    }
+    return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+// USB adapters otherwise hold received bytes back for several milliseconds,
+// which would eat most of an 8 ms read time-out. Ports without the setting
+// (pseudo-terminals) are used as they are.
+static void AskLowLatency(int fd) {
+    struct serial_struct serial;
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+// Exclusive access: TIOCEXCL stops ordinary users from opening the line again,
+// the lock stops everyone who asks for it (another tavboot, even as root).
+static int TakeExclusiveAccess(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return 0;
+    return ioctl(fd, TIOCEXCL) == 0;
+}
+
+static void ReleasePort(int fd) {
+    // The exclusive flag belongs to the terminal, not to this descriptor, and
+    // outlives it while someone else (a simulator, a getty) keeps the line open.
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
+int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
+    ClosePort();
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port_name, path, sizeof path);
+    // Non-blocking open: a line without carrier must not hang the open.
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || !TakeExclusiveAccess(fd) || !ConfigureLine(fd, baud_text) ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ReleasePort(fd);
+        return 0;
+    }
+    AskLowLatency(fd);
+    g_loader.port = fd;
+    g_loader.read_timeout_ms = read_timeout_ms;
+    return 1;
+}
+
+void ClosePort() {
+    if (g_loader.port == kNoPort) return;
+    ReleasePort(static_cast<int>(g_loader.port));
+    g_loader.port = kNoPort;
+}
+
+int WritePort(const uint8_t* bytes, int32_t count) {
+    if (g_loader.port == kNoPort) return 0;
+    int fd = static_cast<int>(g_loader.port);
+    int32_t written = 0;
+    while (written < count) {
+        ssize_t n = write(fd, bytes + written, static_cast<size_t>(count - written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<int32_t>(n);
+    }
+    return written;
+}
+
+static int64_t MonotonicNs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Waits until the port has input or the deadline passes. Returns 1 when there is
+// something to read (bytes, or a hang-up that read() will report), 0 at the deadline.
+static int WaitForInput(int fd, int64_t deadline_ns) {
+    for (;;) {
+        int64_t remaining_ns = deadline_ns - MonotonicNs();
+        if (remaining_ns <= 0) return 0;
+        // Rounded up, so the wait never ends before the deadline; capped so a huge
+        // time-out cannot overflow poll's argument (the loop waits again).
+        int64_t wait_ms = std::min<int64_t>((remaining_ns + 999999) / 1000000, 3600000);
+        struct pollfd entry = {fd, POLLIN, 0};
+        int ready = poll(&entry, 1, static_cast<int>(wait_ms));
+        if (ready > 0) return 1;
+        if (ready < 0 && errno != EINTR) return 1;
+    }
+}
+
+int ReadPort(uint8_t* destination, int32_t count) {
+    if (g_loader.port == kNoPort || count <= 0) return 0;
+    int fd = static_cast<int>(g_loader.port);
+    int64_t deadline =
+        MonotonicNs() + (count + static_cast<int64_t>(g_loader.read_timeout_ms)) * 1000000;
+    int32_t got = 0;
+    while (got < count && WaitForInput(fd, deadline)) {
+        ssize_t n = read(fd, destination + got, static_cast<size_t>(count - got));
+        if (n < 0 && errno == EINTR) continue;
+        // Poll said readable, so nothing here means hang-up or error: stop at once.
+        if (n <= 0) break;
+        got += static_cast<int32_t>(n);
+    }
+    return got;
+}

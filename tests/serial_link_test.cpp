@@ -1,0 +1,176 @@
+// Serial port over real pseudo-terminals: opening, exclusive access, line settings, the read rule, hang-up.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "boot/loader_state.h"
+#include "link/serial.h"
+#include "tests/link_test_support.h"
+
+namespace {
+
+int OpenDescriptorCount() {
+    int count = 0;
+    DIR* folder = opendir("/proc/self/fd");
+    while (readdir(folder)) ++count;
+    closedir(folder);
+    return count;
+}
+
+// OpenPort of path in a child process, as another program would; optionally as
+// an ordinary user. Returns the child's OpenPort result.
+int OpenInOtherProcess(const char* path, bool as_ordinary_user) {
+    pid_t child = fork();
+    if (child == 0) {
+        g_loader.port = kNoPort;  // the parent's port is not this process's to close
+        if (as_ordinary_user && setuid(65534) != 0) _exit(99);
+        int opened = OpenPort(path, "19200", 8);
+        ClosePort();
+        _exit(opened);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+using SerialPortTest = PtyLinkTest;
+
+TEST_F(SerialPortTest, FailedOpenLeavesNoPortAndNoDescriptor) {
+    int before = OpenDescriptorCount();
+    EXPECT_EQ(OpenPort("/dev/tavboot-no-such-port", "19200", 8), 0);
+    EXPECT_EQ(g_loader.port, kNoPort);
+    // Opens, but is no terminal: the configuration fails and the file is closed again.
+    EXPECT_EQ(OpenPort("/dev/null", "19200", 8), 0);
+    EXPECT_EQ(g_loader.port, kNoPort);
+    EXPECT_EQ(OpenDescriptorCount(), before);
+    ClosePort();
+    uint8_t byte = 0;
+    EXPECT_EQ(WritePort(&byte, 1), 0);
+    EXPECT_EQ(ReadPort(&byte, 1), 0);
+}
+
+TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
+    OpenLoaderPort(8);
+    struct termios line;
+    ASSERT_EQ(tcgetattr(pty.slave, &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
+    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B19200));
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+
+    // Every byte value passes unchanged both ways: CR, LF, XON/XOFF, ^C included.
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(WritePort(all.data(), 256), 256);
+    EXPECT_EQ(Sent(256), all);
+    WriteAll(pty.master, all);
+    std::vector<uint8_t> got(256);
+    EXPECT_EQ(ReadPort(got.data(), 256), 256);
+    EXPECT_EQ(got, all);
+}
+
+TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
+    OpenLoaderPort(8);
+    ASSERT_EQ(chmod(pty.path, 0666), 0);
+    EXPECT_EQ(OpenInOtherProcess(pty.path, false), 0);  // the lock stops even root
+    EXPECT_EQ(OpenInOtherProcess(pty.path, true), 0);   // the exclusive line stops users
+    ClosePort();
+    EXPECT_EQ(OpenInOtherProcess(pty.path, false), 1);
+    EXPECT_EQ(OpenInOtherProcess(pty.path, true), 1);   // nothing of the exclusivity is left
+}
+
+TEST_F(SerialPortTest, OpenWhileHoldingAPortReplacesIt) {
+    OpenLoaderPort(8);
+    int before = OpenDescriptorCount();
+    EXPECT_NE(OpenPort(pty.path, "19200", 5000), 0);  // the held port is closed first
+    EXPECT_EQ(g_loader.read_timeout_ms, 5000u);
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST_F(SerialPortTest, ReadEndsAfterCountPlusTimeoutWithWhatArrived) {
+    OpenLoaderPort(8);
+    uint8_t buffer[32];
+    double start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 1), 0);
+    double one = NowMs() - start;
+    EXPECT_GE(one, 9.0);
+    EXPECT_LT(one, 500.0);
+
+    start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 32), 0);
+    double thirty_two = NowMs() - start;
+    EXPECT_GE(thirty_two, 40.0);
+    EXPECT_LT(thirty_two, 500.0);
+
+    WriteAll(pty.master, {1, 2, 3});
+    start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 8), 3);
+    EXPECT_GE(NowMs() - start, 16.0);
+    EXPECT_EQ(buffer[2], 3);
+
+    OpenLoaderPort(300);
+    start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 4), 0);
+    EXPECT_GE(NowMs() - start, 304.0);
+    EXPECT_LT(NowMs() - start, 2000.0);
+}
+
+TEST_F(SerialPortTest, ReadEndsAsSoonAsAllBytesHaveArrived) {
+    OpenLoaderPort(3000);
+    std::thread device([this] {
+        WriteAll(pty.master, {0x11, 0x22});
+        usleep(50000);
+        WriteAll(pty.master, {0x33, 0x44, 0x55});
+    });
+    uint8_t buffer[5];
+    double start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 5), 5);
+    EXPECT_LT(NowMs() - start, 1500.0);
+    device.join();
+    EXPECT_EQ(buffer[0], 0x11);
+    EXPECT_EQ(buffer[4], 0x55);
+}
+
+TEST_F(SerialPortTest, LateBytesStayQueuedForTheNextReadEvenAcrossAReopen) {
+    OpenLoaderPort(8);
+    uint8_t buffer[2] = {};
+    EXPECT_EQ(ReadPort(buffer, 1), 0);
+    WriteAll(pty.master, {0x42});
+    usleep(20000);
+    ClosePort();
+    WriteAll(pty.master, {0x43});
+    OpenLoaderPort(8);
+    EXPECT_EQ(ReadPort(buffer, 2), 2);
+    EXPECT_EQ(buffer[0], 0x42);
+    EXPECT_EQ(buffer[1], 0x43);
+}
+
+TEST_F(SerialPortTest, HangUpEndsReadsAtOnceAndNeverSpins) {
+    OpenLoaderPort(5000);
+    std::thread device([this] {
+        usleep(100000);
+        close(pty.master);
+        pty.master = -1;
+    });
+    uint8_t buffer[8];
+    double start = NowMs();
+    EXPECT_EQ(ReadPort(buffer, 1), 0);
+    EXPECT_LT(NowMs() - start, 2000.0);
+    device.join();
+    // Every later read and write on the dead line returns at once.
+    start = NowMs();
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(ReadPort(buffer, 8), 0);
+        WritePort(buffer, 8);
+    }
+    EXPECT_LT(NowMs() - start, 2000.0);
+}
+
+}  // namespace

@@ -1,0 +1,362 @@
+// GUI scenarios against the real tavboot-gui.exe under Wine; the runner script provides the device.
+//
+// Usage: gui_driver.exe GUI_EXE SCENARIO [ARGUMENTS]. Prints "PASS name" or
+// "FAIL name" and exits nonzero when any expectation failed.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "res/resource_ids.h"
+#include "tests/wine/gui_probe.h"
+
+// What the simulated device reports with its default configuration.
+static const char kShownPlatform[] = "  TAV-SIM-PLATFORM";
+static const char kShownHwVersion[] = "  HW 1.0";
+static const char kShownBootSw[] = "  BOOT 2.1";
+static const char kShownAppName[] = "  TavSim App";
+static const char kShownFwVersion[] = "  FW 3.4";
+
+static const char kBootCaption[] = "BOOT info";
+static const char kPortCaption[] = "COM port info";
+static const char kPagePrefix[] = " BOOTLoader, Write page ";
+static const char kDoneStatus[] = "BOOT successful finished ;-) ";
+
+struct Scenario {
+    const char* name;
+    int argument_count;
+    void (*run)(GuiUnderTest& gui, char** arguments);
+};
+
+static std::string Blanks(int count) {
+    return std::string(static_cast<size_t>(count), ' ');
+}
+
+static void ExpectField(const GuiUnderTest& gui, int index, const std::string& expected,
+                        const char* what) {
+    ExpectText(TextOf(gui.children[index]), expected, what);
+}
+
+static void ExpectBootFields(const GuiUnderTest& gui, const std::string& platform,
+                             const std::string& hw_version, const std::string& boot_sw) {
+    ExpectField(gui, kHwPlatform, platform, "HW platform field");
+    ExpectField(gui, kHwVersion, hw_version, "HW version field");
+    ExpectField(gui, kBootSwVersion, boot_sw, "BOOT SW version field");
+}
+
+static void ExpectEnabled(const GuiUnderTest& gui, int index, bool enabled, const char* what) {
+    Expect((IsWindowEnabled(gui.children[index]) != FALSE) == enabled,
+           std::string(what) + (enabled ? " enabled" : " disabled"));
+}
+
+static void ExpectStatus(const GuiUnderTest& gui, const char* text, DWORD timeout_ms = kBoxWaitMs) {
+    if (!WaitStatus(gui, text, timeout_ms)) ExpectText(StatusText(gui), text, "status line");
+}
+
+static void SaveShot(const char* path) {
+    Expect(SaveScreen(path) != 0, std::string("screenshot ") + path);
+}
+
+static void LoadFile(const GuiUnderTest& gui, const char* path) {
+    if (ChooseFile(gui, path)) ExpectField(gui, kPathField, path, "path field");
+}
+
+// Start-up state: window, controls and the status line; the Exit command ends with 0.
+static void RunStartup(GuiUnderTest& gui, char**) {
+    ExpectText(TextOf(gui.main), " Tav_BOOT  0.0.10 ", "title");
+    RECT rect;
+    GetWindowRect(gui.main, &rect);
+    Expect(rect.left == 100 && rect.top == 100, "window at 100, 100");
+    Expect(rect.right - rect.left == 550 && rect.bottom - rect.top == 350, "window 550 x 350");
+    const LONG style = GetWindowLongA(gui.main, GWL_STYLE);
+    Expect((style & WS_SYSMENU) && (style & WS_CAPTION), "title bar with system menu");
+    Expect(!(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)), "no sizing or min/max box");
+    Expect(GetMenu(gui.main) != nullptr, "menu bar");
+    for (int i = kHwPlatform; i <= kPathField; ++i) ExpectField(gui, i, "", "empty field at start");
+    ExpectField(gui, kOpenFileButton, "OpenFile", "OpenFile button");
+    ExpectField(gui, kDownLoadButton, "DownLoad", "DownLoad button");
+    ExpectField(gui, kHwInfoButton, "HW info", "HW info button");
+    ExpectField(gui, kApplicationFwButton, "Application FW", "Application FW button");
+    ExpectText(StatusText(gui), "BOOT sequence uninitialize", "status line at start");
+    for (int i = kOpenFileButton; i <= kApplicationFwButton; ++i) ExpectEnabled(gui, i, true, "button");
+    MenuCommand(gui, IDM_EXIT);
+    ExpectText(std::to_string(WaitGuiExit(&gui, kWindowWaitMs)), "0", "exit code after Exit");
+}
+
+static void RunDownloadNoFile(GuiUnderTest& gui, char**) {
+    Click(gui.children[kDownLoadButton]);
+    ExpectBox(gui, "File info", "File is not selected, select file please", "warning");
+    ExpectBootFields(gui, Blanks(30), Blanks(30), Blanks(30));
+    ExpectText(StatusText(gui), "BOOT sequence uninitialize", "status line unchanged");
+    ExpectEnabled(gui, kDownLoadButton, true, "DownLoad");
+}
+
+// HEX, memory image and an unsupported suffix: the path is shown each time.
+static void RunOpenFiles(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    ExpectNoBox(gui, 1000);
+    LoadFile(gui, arguments[1]);
+    ExpectNoBox(gui, 1000);
+    LoadFile(gui, arguments[2]);
+    ExpectBox(gui, "File Error", "File has unsupported suffix format", "error");
+}
+
+static int PageOf(const std::string& status) {
+    const size_t prefix = std::strlen(kPagePrefix);
+    if (status.compare(0, prefix, kPagePrefix) != 0) return -1;
+    return std::atoi(status.c_str() + prefix);
+}
+
+// The page numbers shown must count up from 0 without going back.
+static void ExpectPagesInOrder(const std::vector<std::string>& seen, int pages, bool every_page) {
+    int last = -1;
+    int shown = 0;
+    for (const std::string& status : seen) {
+        const int page = PageOf(status);
+        if (page < 0) continue;
+        Expect(page > last && page < pages, "page " + std::to_string(page) + " in order");
+        if (every_page) Expect(page == last + 1, "page " + std::to_string(page) + " follows " + std::to_string(last));
+        last = page;
+        ++shown;
+    }
+    Expect(shown > 0 || pages <= 1, "page progress shown");
+}
+
+// A full download: statuses, the final box, identity fields; prints the time taken.
+static void RunDownload(GuiUnderTest& gui, char** arguments) {
+    const int pages = std::atoi(arguments[1]);
+    const bool paced = std::strcmp(arguments[2], "paced") == 0;
+    LoadFile(gui, arguments[0]);
+    const DWORD start = GetTickCount();
+    Click(gui.children[kDownLoadButton]);
+    std::vector<std::string> seen;
+    Expect(WaitStatus(gui, kDoneStatus, kTransferWaitMs, &seen) != 0, "download finishes");
+    BoxSeen box;
+    Expect(ReadAndDismissBox(gui, &box) != 0, "final box appears");
+    const DWORD elapsed = GetTickCount() - start;
+    ExpectText(box.text, "Boot successful finished", "final box text");
+    ExpectText(box.caption, kBootCaption, "final box caption");
+    ExpectText(box.icon, "information", "final box icon");
+    ExpectPagesInOrder(seen, pages, paced);
+    ExpectBootFields(gui, kShownPlatform, kShownHwVersion, kShownBootSw);
+    ExpectEnabled(gui, kDownLoadButton, true, "DownLoad after the transfer");
+    std::printf("  download of %d pages (%s): %lu ms\n", pages, arguments[2],
+                static_cast<unsigned long>(elapsed));
+    if (arguments[3][0] != '-') SaveShot(arguments[3]);
+}
+
+static void RunStartFails(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    Click(gui.children[kDownLoadButton]);
+    ExpectBox(gui, kBootCaption, "Boot sequence error", "error");
+    ExpectStatus(gui, "BOOT sequence unactive");
+    ExpectEnabled(gui, kDownLoadButton, true, "DownLoad after the failure");
+    ExpectBootFields(gui, Blanks(30), Blanks(30), Blanks(30));
+}
+
+static void RunTransferFails(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    Click(gui.children[kDownLoadButton]);
+    ExpectBox(gui, kBootCaption, "Boot communication error", "error");
+    ExpectText(StatusText(gui), "BOOT message failed", "status line");
+    ExpectEnabled(gui, kDownLoadButton, true, "DownLoad after the failure");
+}
+
+static void RunHwInfoOk(GuiUnderTest& gui, char**) {
+    Click(gui.children[kHwInfoButton]);
+    ExpectNoBox(gui, 1500);
+    ExpectStatus(gui, "Bootloader CRC is correct");
+    ExpectBootFields(gui, kShownPlatform, kShownHwVersion, kShownBootSw);
+    ExpectEnabled(gui, kHwInfoButton, true, "HW info");
+}
+
+static void RunHwInfoFails(GuiUnderTest& gui, char**) {
+    Click(gui.children[kHwInfoButton]);
+    ExpectBox(gui, kBootCaption, "Boot sequence error", "error");
+    ExpectStatus(gui, "BOOT sequence unactive");
+    ExpectBootFields(gui, Blanks(20), Blanks(20), Blanks(20));
+    ExpectEnabled(gui, kHwInfoButton, true, "HW info");
+}
+
+static void RunAppFwOk(GuiUnderTest& gui, char**) {
+    Click(gui.children[kApplicationFwButton]);
+    ExpectNoBox(gui, 1500);
+    ExpectField(gui, kApplicationInfo, kShownAppName, "Application info field");
+    ExpectField(gui, kFwVersion, kShownFwVersion, "FW version field");
+    ExpectText(StatusText(gui), "BOOT sequence uninitialize", "status line unchanged");
+}
+
+static void RunAppFwFails(GuiUnderTest& gui, char**) {
+    Click(gui.children[kApplicationFwButton]);
+    ExpectBox(gui, kBootCaption, "Application info read error", "error");
+    ExpectStatus(gui, "BOOT application info Error");
+    ExpectField(gui, kApplicationInfo, Blanks(30), "Application info field");
+    ExpectField(gui, kFwVersion, Blanks(30), "FW version field");
+}
+
+// COM1 leads nowhere: every operation that opens the port says so.
+static void RunComOpenError(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    Click(gui.children[kDownLoadButton]);
+    ExpectBox(gui, kPortCaption, "COM open error", "error");
+    ExpectEnabled(gui, kDownLoadButton, true, "DownLoad");
+    Click(gui.children[kHwInfoButton]);
+    ExpectBox(gui, kPortCaption, "COM open error", "error");
+    ExpectEnabled(gui, kHwInfoButton, true, "HW info");
+    Click(gui.children[kApplicationFwButton]);
+    ExpectBox(gui, kPortCaption, "COM open error", "error");
+    ExpectText(StatusText(gui), "BOOT sequence uninitialize", "status line unchanged");
+}
+
+static HWND OpenPortDialog(const GuiUnderTest& gui) {
+    MenuCommand(gui, IDM_PORT);
+    HWND dialog = WaitOwnedDialog(gui.main, kWindowWaitMs);
+    Expect(dialog != nullptr, "port dialog appears");
+    return dialog;
+}
+
+static void ExpectPortList(HWND list) {
+    const LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
+    ExpectText(std::to_string(count), "9", "port list entries");
+    for (int i = 0; i < count; ++i) {
+        char entry[32] = "";
+        SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        ExpectText(entry, "COM " + std::to_string(i + 1), "port list entry");
+    }
+    ExpectText(std::to_string(SendMessageA(list, CB_GETCURSEL, 0, 0)), "0", "selection at opening");
+}
+
+// Moves the list's selection as the keyboard does, which notifies the dialog.
+static void SelectPortEntry(HWND dialog, HWND list, int index) {
+    const int steps = index - static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+    for (int i = 0; i < steps; ++i) {
+        SendMessageA(list, WM_KEYDOWN, VK_DOWN, 0);
+        SendMessageA(list, WM_KEYUP, VK_DOWN, 0);
+    }
+    if (SendMessageA(list, CB_GETCURSEL, 0, 0) != index) {
+        Expect(false, "keyboard moves the port list selection");
+        SendMessageA(list, CB_SETCURSEL, index, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(list));
+    }
+}
+
+// "COM 5" chosen and confirmed: the next operation opens COM5 (COM1 leads nowhere).
+static void RunPortDialog(GuiUnderTest& gui, char** arguments) {
+    HWND dialog = OpenPortDialog(gui);
+    if (dialog == nullptr) return;
+    ExpectText(TextOf(dialog), "", "port dialog title");
+    HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
+    ExpectPortList(list);
+    SelectPortEntry(dialog, list, 4);
+    Sleep(300);
+    if (arguments[0][0] != '-') SaveShot(arguments[0]);
+    Click(GetDlgItem(dialog, IDOK));
+    Expect(WaitWindowGone(dialog, kWindowWaitMs) != 0, "port dialog closes on OK");
+    RunHwInfoOk(gui, nullptr);
+
+    // Esc leaves the choice alone; the next opening starts at "COM 1" again.
+    dialog = OpenPortDialog(gui);
+    if (dialog == nullptr) return;
+    list = GetDlgItem(dialog, IDC_PORT_LIST);
+    SelectPortEntry(dialog, list, 2);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    Expect(WaitWindowGone(dialog, kWindowWaitMs) != 0, "port dialog closes on Esc");
+    RunHwInfoOk(gui, nullptr);
+    dialog = OpenPortDialog(gui);
+    if (dialog == nullptr) return;
+    ExpectPortList(GetDlgItem(dialog, IDC_PORT_LIST));
+    Click(GetDlgItem(dialog, IDOK));
+    Expect(WaitWindowGone(dialog, kWindowWaitMs) != 0, "port dialog closes on OK");
+    Click(gui.children[kHwInfoButton]);
+    ExpectBox(gui, kPortCaption, "COM open error", "error");
+}
+
+static void RunAbout(GuiUnderTest& gui, char** arguments) {
+    MenuCommand(gui, IDM_ABOUT);
+    if (arguments[0][0] != '-') {
+        WaitOwnedDialog(gui.main, kBoxWaitMs);
+        Sleep(500);
+        SaveShot(arguments[0]);
+    }
+    ExpectBox(gui, "About ",
+              "Serial BOOT loader\n\n   Tavrik Systems s.r.o. \n\n    Ver 0.0.10 \n\n     2026 ",
+              "information");
+}
+
+static int WaitTransferRunning(const GuiUnderTest& gui) {
+    const DWORD start = GetTickCount();
+    while (PageOf(StatusText(gui)) < 0) {
+        if (GetTickCount() - start > kTransferWaitMs) {
+            Expect(false, "page transfer starts");
+            return 0;
+        }
+        Sleep(kPollMs);
+    }
+    return 1;
+}
+
+// While pages go out, every button that could disturb the transfer is disabled.
+static void RunTransferLocks(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    Click(gui.children[kDownLoadButton]);
+    if (!WaitTransferRunning(gui)) return;
+    for (int i = kOpenFileButton; i <= kApplicationFwButton; ++i) {
+        ExpectEnabled(gui, i, false, "button during the transfer");
+    }
+    ExpectStatus(gui, kDoneStatus, kTransferWaitMs);
+    for (int i = kOpenFileButton; i <= kApplicationFwButton; ++i) {
+        ExpectEnabled(gui, i, true, "button after the transfer");
+    }
+    ExpectBox(gui, kBootCaption, "Boot successful finished", "information");
+}
+
+static void RunCloseDuringTransfer(GuiUnderTest& gui, char** arguments) {
+    LoadFile(gui, arguments[0]);
+    Click(gui.children[kDownLoadButton]);
+    if (!WaitTransferRunning(gui)) return;
+    PostMessageA(gui.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ExpectText(std::to_string(WaitGuiExit(&gui, kWindowWaitMs)), "0", "exit code after close");
+}
+
+static const Scenario kScenarios[] = {
+    {"startup", 0, RunStartup},
+    {"download-no-file", 0, RunDownloadNoFile},
+    {"open-files", 3, RunOpenFiles},
+    {"download", 4, RunDownload},
+    {"start-fails", 1, RunStartFails},
+    {"transfer-fails", 1, RunTransferFails},
+    {"hw-info", 0, RunHwInfoOk},
+    {"hw-info-fails", 0, RunHwInfoFails},
+    {"app-fw", 0, RunAppFwOk},
+    {"app-fw-fails", 0, RunAppFwFails},
+    {"com-open-error", 1, RunComOpenError},
+    {"port-dialog", 1, RunPortDialog},
+    {"about", 1, RunAbout},
+    {"transfer-locks", 1, RunTransferLocks},
+    {"close-during-transfer", 1, RunCloseDuringTransfer},
+};
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: gui_driver GUI_EXE SCENARIO [ARGUMENTS]\n");
+        return 2;
+    }
+    for (const Scenario& scenario : kScenarios) {
+        if (std::strcmp(scenario.name, argv[2]) != 0) continue;
+        if (argc - 3 != scenario.argument_count) {
+            std::fprintf(stderr, "%s takes %d arguments\n", scenario.name, scenario.argument_count);
+            return 2;
+        }
+        GuiUnderTest gui = {};
+        if (LaunchGui(argv[1], &gui)) scenario.run(gui, argv + 3);
+        EndGui(&gui);
+        std::printf("%s %s\n", FailureCount() == 0 ? "PASS" : "FAIL", scenario.name);
+        return FailureCount() == 0 ? 0 : 1;
+    }
+    std::fprintf(stderr, "unknown scenario %s\n", argv[2]);
+    return 2;
+}
