@@ -174,7 +174,9 @@ static void AcceptUnlock(SimDevice* device) {
         for (int i = 0; i < device->config.fault_arg; ++i) SimSendByte(device, kSimGarbageByte, 0);
     }
     SimSendByte(device, kAcknowledge, 0);
+    // Every unlock starts a new download: erased flash, messages counted from 0.
     std::fill(device->flash.begin(), device->flash.end(), 0xFF);
+    device->messages_received = 0;
     device->erased = 1;
     EnterPhase(device, SimPhaseData);
     AnswerWork(device, device->config.erase_delay_ms, HasFault(device, SimFaultBadEraseAck),

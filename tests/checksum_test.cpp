@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/checksum.h"
+#include "tests/link_test_support.h"
 
 namespace {
 
@@ -11,16 +12,6 @@ uint16_t Checksum(const uint8_t* bytes, uint16_t length) {
     uint8_t out[2];
     ComputeFrameChecksum(bytes, out, length);
     return uint16_t(out[0] | (out[1] << 8));
-}
-
-// Bit by bit, independent of the tables.
-uint16_t ReferenceCrc(const uint8_t* bytes, size_t length) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    return crc;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Device commands byte for byte over a pseudo-terminal, with the test playing the device.
 #include <unistd.h>
 
+#include <cstring>
 #include <thread>
 
 #include "boot/loader_state.h"

@@ -101,19 +101,17 @@ void SimLinkTest::StartDevice(uint32_t read_timeout_ms) {
     ASSERT_TRUE(OpenPort(device.slave_path, "19200", read_timeout_ms));
 }
 
-int SimLinkTest::ReachDataPhase() {
+int SimLinkTest::ReachDataPhase(uint32_t erase_timeout_ms) {
     RequestBootMode(g_loader.transmit, g_loader.receive);
     if (SyncBootloader(g_loader.transmit) == 0) return 0;
     if (!ReadBootIdentity(g_loader.receive)) return 0;
     if (!UnlockBootloader(g_loader.transmit, g_loader.receive, 't')) return 0;
-    // As the loader does: the erase and the pages are waited for with T = 5000 ms.
-    Reopen(kLongReadTimeoutMs);
-    return ReadAcknowledge(g_loader.receive);
+    return Reopen(erase_timeout_ms) && ReadAcknowledge(g_loader.receive);
 }
 
-void SimLinkTest::Reopen(uint32_t read_timeout_ms) {
+int SimLinkTest::Reopen(uint32_t read_timeout_ms) {
     ClosePort();
-    EXPECT_TRUE(OpenPort(device.slave_path, "19200", read_timeout_ms));
+    return OpenPort(device.slave_path, "19200", read_timeout_ms);
 }
 
 int SimLinkTest::MessagesReceived() {

@@ -46,10 +46,10 @@ class SimLinkTest : public ::testing::Test {
     // T is generous by default so that a busy machine cannot make answers late.
     void StartDevice(uint32_t read_timeout_ms = 100);
     // Enter-boot request, sync, identity, unlock, and the erase acknowledgement
-    // on a port reopened with T = 5000 ms; returns 1 when all went through.
-    int ReachDataPhase();
+    // on a port reopened with T = erase_timeout_ms; returns 1 when all went through.
+    int ReachDataPhase(uint32_t erase_timeout_ms = 5000);
     // Reopens the loader's port with another read time-out, as the loader does.
-    void Reopen(uint32_t read_timeout_ms);
+    int Reopen(uint32_t read_timeout_ms);
     // Sends messages [first, first + count) of image (32 bytes each) and reads the
     // page acknowledgement after every 32nd; returns 1 when all were acknowledged.
     int SendMessages(const std::vector<uint8_t>& image, int first, int count);

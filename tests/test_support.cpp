@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,7 +55,8 @@ std::string HexRecord(uint8_t type, uint16_t offset, const std::vector<uint8_t>&
     return text;
 }
 
-std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offset, const char* line_end) {
+std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offset, const char* line_end,
+                         bool skip_zero_records) {
     std::string text;
     uint32_t segment = ~0u;
     for (uint32_t at = start_offset; at < image.size(); at += 32) {
@@ -64,6 +66,8 @@ std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offse
             text += HexRecord(0x02, 0, {uint8_t(paragraph >> 8), uint8_t(paragraph)}) + line_end;
         }
         const size_t end = std::min<size_t>(at + 32, image.size());
+        const bool all_zero = std::all_of(image.begin() + at, image.begin() + end, [](uint8_t b) { return b == 0; });
+        if (skip_zero_records && all_zero && end != image.size()) continue;
         text += HexRecord(0x00, uint16_t(at), std::vector<uint8_t>(image.begin() + at, image.begin() + end));
         text += line_end;
     }

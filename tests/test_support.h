@@ -10,8 +10,10 @@ std::string TempDir();
 std::string WriteTempFile(const std::string& name, const std::string& bytes);
 
 // image[0..length) as Intel HEX: type 02 segments, 32-byte data records, CR LF
-// (or LF) line ends; addresses below start_offset are left out.
-std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offset, const char* line_end);
+// (or LF) line ends; addresses below start_offset are left out, and so are
+// all-zero records but the last when skip_zero_records (the decoder clears them).
+std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offset, const char* line_end,
+                         bool skip_zero_records = false);
 // One Intel HEX record with its checksum, without line end.
 std::string HexRecord(uint8_t type, uint16_t offset, const std::vector<uint8_t>& data);
 
