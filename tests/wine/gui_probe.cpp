@@ -8,8 +8,6 @@
 enum : int {
     kBoxTextId = 0xFFFF,
     kBoxIconId = 0x0440,
-    kOpenNameEditId = 0x0480,   // edt1
-    kOpenNameComboId = 0x047C,  // cmb13, with the name edit inside
 };
 
 enum : UINT { kSendTimeoutMs = 20000 };
@@ -303,11 +301,17 @@ int WaitEnabled(HWND window, bool enabled, DWORD timeout_ms) {
     return 1;
 }
 
+static BOOL CALLBACK MatchEdit(HWND window, LPARAM context) {
+    if (!SameClass(ClassOf(window), "Edit") || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(context) = window;
+    return FALSE;
+}
+
+// The file name field: the dialog's one edit, directly or inside its name combo box.
 static HWND OpenDialogNameEdit(HWND dialog) {
-    HWND edit = GetDlgItem(dialog, kOpenNameEditId);
-    if (edit != nullptr) return edit;
-    HWND combo = GetDlgItem(dialog, kOpenNameComboId);
-    return combo != nullptr ? FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr;
+    HWND edit = nullptr;
+    EnumChildWindows(dialog, MatchEdit, reinterpret_cast<LPARAM>(&edit));
+    return edit;
 }
 
 int ChooseFile(const GuiUnderTest& gui, const char* path) {

@@ -1,0 +1,265 @@
+// The tavboot binary as scripts use it: output contract and exit statuses against simulated devices.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "boot/loader_state.h"
+#include "image/image_file.h"
+#include "link/serial.h"
+#include "sim/sim_device.h"
+#include "tests/process_support.h"
+#include "tests/recording_ui.h"
+#include "tests/test_support.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const std::string kExamples = std::string(TAVBOOT_SOURCE_DIR) + "/examples/";
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetLoaderState();
+        SimDefaultConfig(&config);
+        config.erase_delay_ms = 0;
+        config.program_delay_ms = 0;
+    }
+    void TearDown() override {
+        ClosePort();
+        for (auto& device : devices) SimStop(device.get());
+    }
+    std::string StartDevice() {
+        devices.push_back(std::make_unique<SimDevice>());
+        EXPECT_EQ(SimOpen(devices.back().get(), &config), 1);
+        EXPECT_EQ(SimStartThread(devices.back().get()), 1);
+        return devices.back()->slave_path;
+    }
+    // The decoded image of file, as the loader itself decodes it.
+    std::vector<uint8_t> Decoded(const std::string& file) {
+        EXPECT_EQ(LoadImageFromPath(file.c_str()), 1);
+        return std::vector<uint8_t>(g_loader.image, g_loader.image + kImageCapacity);
+    }
+    bool FlashHolds(SimDevice* device, const std::vector<uint8_t>& image, uint32_t pages) {
+        const std::vector<uint8_t> flash = SimFlash(device);
+        const size_t end = kImageFirstOffset + size_t(pages) * kPageSize;
+        return std::equal(image.begin() + kImageFirstOffset, image.begin() + end, flash.begin() + kImageFirstOffset);
+    }
+    SimConfig config;
+    std::vector<std::unique_ptr<SimDevice>> devices;
+};
+
+Lines PageLines(int pages) {
+    Lines lines;
+    for (int page = 0; page < pages; ++page) lines.push_back("status:  BOOTLoader, Write page " + std::to_string(page));
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(CliTest, DownloadsEachSampleWithTheStatusLinesInOrder) {
+    const struct {
+        const char* file;
+        int pages;
+    } samples[] = {{"sample.hex", 13}, {"sample.tvk", 11}};
+    for (const auto& sample : samples) {
+        const std::string port = StartDevice();
+        const ProcessResult result = RunTavboot({"download", "--port", port, kExamples + sample.file});
+        EXPECT_EQ(result.status, 0) << result.err;
+        Lines expected = {"status: Bootloader CRC is correct", "status:  BOOTLoader actived ",
+                          "status: BOOT device: erase finished"};
+        for (const std::string& line : PageLines(sample.pages)) expected.push_back(line);
+        expected.push_back("status: BOOT successful finished ;-) ");
+        expected.push_back("BOOT info: Boot successful finished");
+        EXPECT_EQ(SplitLines(result.err), expected);
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(FlashHolds(devices.back().get(), Decoded(kExamples + sample.file), sample.pages)) << sample.file;
+    }
+}
+
+TEST_F(CliTest, QueriesPrintResultsInTextAndJson) {
+    const std::string port = StartDevice();
+    ProcessResult result = RunTavboot({"hwinfo", "--port", port});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "HW platform: TAV-SIM-PLATFORM\nHW version: HW 1.0\nBOOT SW version: BOOT 2.1\n");
+    EXPECT_EQ(result.err, "status: Bootloader CRC is correct\n");
+    result = RunTavboot({"hwinfo", "--port", port, "--json"});
+    const auto hw = nlohmann::json::parse(result.out);
+    EXPECT_EQ(hw["hw_platform"], "TAV-SIM-PLATFORM");
+    EXPECT_EQ(hw["hw_version"], "HW 1.0");
+    EXPECT_EQ(hw["boot_sw_version"], "BOOT 2.1");
+
+    const std::string app_port = StartDevice();
+    result = RunTavboot({"appinfo", "--port", app_port});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Application info: TavSim App\nFW version: FW 3.4\n");
+    EXPECT_EQ(result.err, "");
+    result = RunTavboot({"appinfo", "--port", app_port, "--json"});
+    const auto app = nlohmann::json::parse(result.out);
+    EXPECT_EQ(app["application"], "TavSim App");
+    EXPECT_EQ(app["fw_version"], "FW 3.4");
+}
+
+TEST_F(CliTest, FailuresPrintTheirBoxAndExitOne) {
+    const struct {
+        SimFault fault;
+        std::vector<std::string> args;
+        Lines err;
+    } cases[] = {
+        {SimFaultSyncZero, {"download", "FILE"}, {"BOOT info: Boot sequence error", "status: BOOT sequence unactive"}},
+        {SimFaultWrongKey, {"download", "FILE"},
+         {"status: Bootloader CRC is correct", "BOOT info: Boot safety keys error", "status: BOOT safety key Error"}},
+        {SimFaultBadDataAck, {"download", "FILE"},
+         {"status: Bootloader CRC is correct", "status:  BOOTLoader actived ", "status: BOOT device: erase finished",
+          "status: BOOT message failed", "BOOT info: Boot communication error"}},
+        {SimFaultShortIdentity, {"hwinfo"},
+         {"status: Bootloader CRC is correct", "BOOT info: Boot constant strings error",
+          "status: BOOT constant strings Error"}},
+        {SimFaultModbusException, {"appinfo"},
+         {"BOOT info: Application info read error", "status: BOOT application info Error"}},
+    };
+    for (const auto& c : cases) {
+        config.fault = c.fault;
+        std::vector<std::string> args = c.args;
+        if (args.back() == "FILE") args.back() = kExamples + "sample.hex";
+        args.insert(args.begin() + 1, {"--port", StartDevice()});
+        const ProcessResult result = RunTavboot(args);
+        EXPECT_EQ(result.status, 1) << args[0];
+        EXPECT_EQ(SplitLines(result.err), c.err) << args[0];
+        EXPECT_EQ(result.out, "");
+    }
+    ProcessResult result = RunTavboot({"download", "--port", "/dev/tavboot-no-such-port", kExamples + "sample.tvk"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "COM port info: COM open error\n");
+    result = RunTavboot({"download", "--port", "/dev/null", kExamples + "make_samples.py"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "File Error: File has unsupported suffix format\n");
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"flash"},
+        {"download"},
+        {"download", "--boot-value", "12345", "x.hex"},
+        {"download", "--unlock-key", "GGGGGGGG", "x.hex"},
+        {"hwinfo", "--boot-value", "12"},
+        {"appinfo", "--bogus"},
+        {"inspect"},
+    };
+    for (const auto& args : cases) {
+        const ProcessResult result = RunTavboot(args);
+        EXPECT_EQ(result.status, 2) << (args.empty() ? "(none)" : args[0]) << ": " << result.err;
+    }
+    EXPECT_EQ(RunTavboot({"--help"}).status, 0);
+    EXPECT_EQ(RunTavboot({"download", "--help"}).status, 0);
+    EXPECT_EQ(RunTavboot({"--version"}).out, "tavboot 0.0.10\n");
+}
+
+TEST_F(CliTest, RunTimeBootValueAndKeyReachTheDevice) {
+    config.boot_value = 0x1234;
+    config.key[0] = 0x01, config.key[1] = 0x02, config.key[2] = 0x03, config.key[3] = 0x04;
+    config.fault = SimFaultNone;
+    const std::string port = StartDevice();
+    EXPECT_EQ(RunTavboot({"download", "--port", port, kExamples + "sample.hex"}).status, 1)
+        << "the built-in key does not open this device";
+    const ProcessResult result = RunTavboot(
+        {"download", "--port", port, "--boot-value", "1234", "--unlock-key", "01020304", kExamples + "sample.hex"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::vector<uint8_t> received = SimReceived(devices.back().get());
+    const uint8_t enter_boot[] = {0xFF, 0x06, 0x00, 0x1C, 0x12, 0x34};
+    EXPECT_NE(std::search(received.begin(), received.end(), enter_boot, enter_boot + 6), received.end());
+}
+
+TEST_F(CliTest, PortHeldByAnotherTavbootIsRefusedAndUndisturbed) {
+    const std::string port = StartDevice();
+    ASSERT_EQ(OpenPort(port.c_str(), "19200", 8), 1);
+    const ProcessResult result = RunTavboot({"download", "--port", port, kExamples + "sample.hex"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "COM port info: COM open error\n");
+    EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+}
+
+TEST_F(CliTest, InterruptReleasesThePortAndExits130) {
+    config.paced = 1;
+    const std::string port = StartDevice();
+    BackgroundProcess process = StartTavboot({"download", "--port", port, kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStderr(&process, "Write page 0", 60)) << process.err;
+    kill(process.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&process, 30), 130);
+    EXPECT_NE(process.err.find("interrupted"), std::string::npos) << process.err;
+    EXPECT_NE(process.err.find("bootloader"), std::string::npos) << process.err;
+    EXPECT_EQ(OpenPort(port.c_str(), "19200", 8), 1) << "the port must be free again";
+}
+
+TEST_F(CliTest, InspectDescribesTheSamples) {
+    ProcessResult result = RunTavboot({"inspect", kExamples + "sample.tvk"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "file: " + kExamples + "sample.tvk\ntype: tvk\nimage length: 14336\npages: 11\n"
+                          "downloadable: yes\nheader platform: TAV-SIM-PLATFORM\nheader version: HW 1.0\n");
+    result = RunTavboot({"inspect", kExamples + "sample.hex", "--json"});
+    const auto facts = nlohmann::json::parse(result.out);
+    EXPECT_EQ(facts["type"], "hex");
+    EXPECT_EQ(facts["image_length"], 16384);
+    EXPECT_EQ(facts["pages"], 13);
+    EXPECT_EQ(facts["downloadable"], true);
+    EXPECT_TRUE(facts["header_platform"].is_null());
+    result = RunTavboot({"inspect", WriteTempFile("cut.hex", ":10100000001100")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "File Error: Intel HEX line 1: file ends inside a record\n");
+}
+
+TEST_F(CliTest, SimulateServesADeviceAndWritesItsFlash) {
+    const std::string link = TempDir() + "/simulated-port";
+    const std::string flash_file = TempDir() + "/flash.bin";
+    BackgroundProcess simulator = StartTavboot({"simulate", "--link", link, "--flash-out", flash_file,
+                                                "--erase-delay", "0", "--program-delay", "0"});
+    ASSERT_TRUE(WaitForStdout(&simulator, "\n", 30)) << simulator.err;
+    const ProcessResult result = RunTavboot({"download", "--port", link, kExamples + "sample.tvk"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    kill(simulator.pid, SIGTERM);
+    EXPECT_EQ(FinishProcess(&simulator, 30), 0);
+    std::ifstream in(flash_file, std::ios::binary);
+    const std::vector<uint8_t> flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> image = Decoded(kExamples + "sample.tvk");
+    ASSERT_EQ(flash.size(), size_t(kImageCapacity));
+    EXPECT_TRUE(std::equal(image.begin() + 4096, image.begin() + 4096 + 11 * 1024, flash.begin() + 4096));
+}
+
+TEST_F(CliTest, ManyPortsAtOnceWithOneFailingMidTransfer) {
+    std::vector<std::string> args = {"download"};
+    for (int i = 0; i < 8; ++i) {
+        config.fault = i == 5 ? SimFaultNoDataAck : SimFaultNone;
+        config.fault_arg = 100;
+        args.insert(args.end(), {"--port", StartDevice()});
+    }
+    args.push_back(kExamples + "sample.hex");
+    args.push_back("--json");
+    const ProcessResult result = RunTavboot(args, 300);
+    EXPECT_EQ(result.status, 1);
+    const std::vector<uint8_t> image = Decoded(kExamples + "sample.hex");
+    for (int i = 0; i < 8; ++i) {
+        if (i == 5) continue;
+        EXPECT_TRUE(FlashHolds(devices[i].get(), image, 13)) << i;
+    }
+    const std::string failed = devices[5]->slave_path;
+    EXPECT_NE(result.err.find("[" + failed + "] status: BOOT message failed"), std::string::npos) << result.err;
+    const auto summary = nlohmann::json::parse(result.out);
+    EXPECT_EQ(summary["ok"], false);
+    ASSERT_EQ(summary["ports"].size(), 8u);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(summary["ports"][i]["result"], i == 5 ? "failed" : "ok") << i;
+    }
+    EXPECT_EQ(summary["ports"][5]["message"], "BOOT info: Boot communication error");
+    std::string summary_line;
+    for (const std::string& line : SplitLines(result.err))
+        if (line.rfind(failed + " ", 0) == 0) summary_line = line;
+    EXPECT_NE(summary_line.find("FAILED"), std::string::npos) << result.err;
+    EXPECT_NE(summary_line.find("Boot communication error"), std::string::npos) << result.err;
+}
