@@ -38,3 +38,5 @@ void ApplyDeviceOverrides(const DeviceOptions& options);
 // operation was interrupted (and the device stays in its bootloader during a
 // download) and ends the process with status 130.
 void InstallInterruptHandler();
+// Platform: 1 when stderr is a terminal (progress is then drawn in place).
+int StderrIsTerminal();

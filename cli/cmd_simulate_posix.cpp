@@ -90,14 +90,15 @@ void AddSimulate(CLI::App& app, SimulateOptions& options) {
     command->add_option("--program-delay", options.program_delay_ms, "ms before each page ack")->check(CLI::Range(0, 600000));
     command->add_option("--fault", options.fault, "fault to show: " + FaultNames());
     command->add_option("--fault-arg", options.fault_arg, "message, page or phase the fault applies to");
-    command->add_option("--status", options.status, "answer to the sync byte (2 hex digits)");
+    command->add_option("--status", options.status, "answer to the sync byte (2 hex digits)")->check(HexDigits(2));
     command->add_option("--platform", options.platform, "HW platform of the identity (16 bytes)");
     command->add_option("--hw-version", options.hw_version, "HW version of the identity (8 bytes)");
     command->add_option("--boot-sw", options.boot_sw_version, "BOOT SW version of the identity (8 bytes)");
     command->add_option("--app-name", options.app_name, "application name (16 bytes)");
     command->add_option("--fw-version", options.fw_version, "application FW version (8 bytes)");
-    command->add_option("--boot-value", options.boot_value, "enter-boot value the application accepts (4 hex digits)");
-    command->add_option("--key", options.key, "unlock key the bootloader accepts (8 hex digits)");
+    command->add_option("--boot-value", options.boot_value, "enter-boot value the application accepts (4 hex digits)")
+        ->check(HexDigits(4));
+    command->add_option("--key", options.key, "unlock key the bootloader accepts (8 hex digits)")->check(HexDigits(8));
 }
 
 int RunSimulate(const SimulateOptions& options) {

@@ -1,13 +1,12 @@
 // Operator interface on a terminal: status lines and boxes on stderr, results kept for stdout.
 #include "cli/console_ui.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "boot/loader_state.h"
+#include "cli/cli_commands.h"
 
 ConsoleState g_console;
 
@@ -26,7 +25,6 @@ void ShowProgress() {
     const unsigned done = g_loader.page_number;
     const unsigned total = done + g_loader.pages_remaining - 1;
     const double now = MonotonicSeconds();
-    if (g_console.transfer_started == 0) g_console.transfer_started = now;
     const double elapsed = now - g_console.transfer_started;
     const double bytes = double(done) * kPageSize;
     const double rate = elapsed > 0 ? bytes / elapsed : 0;
@@ -45,14 +43,13 @@ void ShowProgress() {
 }  // namespace
 
 double MonotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 void InitConsole() {
     g_console = ConsoleState();
-    g_console.stderr_is_terminal = isatty(STDERR_FILENO);
+    g_console.stderr_is_terminal = StderrIsTerminal();
 }
 
 void EndProgressLine() {
@@ -67,6 +64,8 @@ std::string FieldValue(InfoField field) {
 }
 
 void SetStatusText(const char* text) {
+    // The page transfer starts right after the erase acknowledgement.
+    if (std::strcmp(text, "BOOT device: erase finished") == 0) g_console.transfer_started = MonotonicSeconds();
     const bool page = std::strncmp(text, kPagePrefix, sizeof kPagePrefix - 1) == 0;
     if (page && g_console.stderr_is_terminal) return ShowProgress();
     PrintLine("status: ", text);

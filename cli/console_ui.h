@@ -11,7 +11,7 @@ struct ConsoleState {
     std::string fields[5];   // info field texts, indexed by InfoField
     std::string last_box;    // "<caption>: <text>" of the latest box
     std::string line_prefix; // put before every stderr line ("[port] " with several ports)
-    double transfer_started; // monotonic seconds at the first page status, 0 before
+    double transfer_started; // monotonic seconds at the erase acknowledgement
     int progress_shown;      // a progress line is on the terminal and must be ended
 };
 

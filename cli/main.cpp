@@ -23,6 +23,8 @@ const char kHelpFooter[] =
     "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path.\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
 
+}  // namespace
+
 CLI::Validator HexDigits(size_t count) {
     return CLI::Validator(
         [count](std::string& value) -> std::string {
@@ -32,6 +34,8 @@ CLI::Validator HexDigits(size_t count) {
         },
         std::to_string(count) + " hex digits");
 }
+
+namespace {
 
 void AddPortOption(CLI::App* command, Arguments& args) {
     command->add_option("--port", args.device.port, "serial port: COM1..COM9 or a device path")

@@ -85,6 +85,7 @@ void DrawProgress(const std::vector<PortRun>& runs, unsigned pages, bool redraw)
         const double elapsed = (run.finished ? run.finished : now) - run.started;
         std::string state = run.pages_done ? "page " + std::to_string(run.pages_done) + " of " + std::to_string(pages)
                                            : run.phase;
+        if (run.finished) state = run.status == kExitOk ? "done, " + state : "FAILED: " + run.box;
         std::fprintf(stderr, "\x1b[2K[%s] %-40s %6.0f B/s\n", run.port.c_str(), state.substr(0, 40).c_str(),
                      elapsed > 0 ? run.pages_done * kPageSize / elapsed : 0.0);
     }

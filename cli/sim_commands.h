@@ -1,9 +1,11 @@
 // tavboot simulate and tavboot demo: the simulated device on the command line.
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 struct SimulateOptions {
@@ -25,6 +27,9 @@ struct SimulateOptions {
     int count = 1;             // several devices at once
     std::string link_prefix;   // with count: links PREFIX0, PREFIX1, ...
 };
+
+// Accepts exactly count hexadecimal digits.
+CLI::Validator HexDigits(size_t count);
 
 void AddSimulate(CLI::App& app, SimulateOptions& options);
 int RunSimulate(const SimulateOptions& options);

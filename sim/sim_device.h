@@ -102,6 +102,7 @@ struct SimDevice {
     std::deque<SimOutput> pending_output;  // due times never decrease
     int64_t input_clock_ns;   // when the latest received byte is taken
     int64_t busy_until_ns;    // erasing or programming: input waits
+    int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
     int flooding;
 };

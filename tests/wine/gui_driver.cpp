@@ -126,6 +126,8 @@ static void ExpectPagesInOrder(const std::vector<std::string>& seen, int pages, 
 }
 
 // A full download: statuses, the final box, identity fields; prints the time taken.
+// Arguments: image, pages, "paced" or not, then the screenshots of the main window
+// and of the final box ("-" for none).
 static void RunDownload(GuiUnderTest& gui, char** arguments) {
     const int pages = std::atoi(arguments[1]);
     const bool paced = std::strcmp(arguments[2], "paced") == 0;
@@ -134,6 +136,10 @@ static void RunDownload(GuiUnderTest& gui, char** arguments) {
     Click(gui.children[kDownLoadButton]);
     std::vector<std::string> seen;
     Expect(WaitStatus(gui, kDoneStatus, kTransferWaitMs, &seen) != 0, "download finishes");
+    if (arguments[4][0] != '-' && WaitOwnedDialog(gui.main, kBoxWaitMs) != nullptr) {
+        Sleep(500);
+        SaveShot(arguments[4]);
+    }
     BoxSeen box;
     Expect(ReadAndDismissBox(gui, &box) != 0, "final box appears");
     const DWORD elapsed = GetTickCount() - start;
@@ -145,7 +151,10 @@ static void RunDownload(GuiUnderTest& gui, char** arguments) {
     ExpectEnabled(gui, kDownLoadButton, true, "DownLoad after the transfer");
     std::printf("  download of %d pages (%s): %lu ms\n", pages, arguments[2],
                 static_cast<unsigned long>(elapsed));
-    if (arguments[3][0] != '-') SaveShot(arguments[3]);
+    if (arguments[3][0] != '-') {
+        Sleep(300);
+        SaveShot(arguments[3]);
+    }
 }
 
 static void RunStartFails(GuiUnderTest& gui, char** arguments) {
@@ -222,8 +231,11 @@ static void ExpectPortList(HWND list) {
     const LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
     ExpectText(std::to_string(count), "9", "port list entries");
     for (int i = 0; i < count; ++i) {
+        // Asked in UTF-16: Wine hands list texts across processes only in that form.
+        wchar_t wide[32] = L"";
+        SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
         char entry[32] = "";
-        SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, entry, sizeof(entry), nullptr, nullptr);
         ExpectText(entry, "COM " + std::to_string(i + 1), "port list entry");
     }
     ExpectText(std::to_string(SendMessageA(list, CB_GETCURSEL, 0, 0)), "0", "selection at opening");
@@ -275,13 +287,8 @@ static void RunPortDialog(GuiUnderTest& gui, char** arguments) {
     ExpectBox(gui, kPortCaption, "COM open error", "error");
 }
 
-static void RunAbout(GuiUnderTest& gui, char** arguments) {
+static void RunAbout(GuiUnderTest& gui, char**) {
     MenuCommand(gui, IDM_ABOUT);
-    if (arguments[0][0] != '-') {
-        WaitOwnedDialog(gui.main, kBoxWaitMs);
-        Sleep(500);
-        SaveShot(arguments[0]);
-    }
     ExpectBox(gui, "About ",
               "Serial BOOT loader\n\n   Tavrik Systems s.r.o. \n\n    Ver 0.0.10 \n\n     2026 ",
               "information");
@@ -326,7 +333,7 @@ static const Scenario kScenarios[] = {
     {"startup", 0, RunStartup},
     {"download-no-file", 0, RunDownloadNoFile},
     {"open-files", 3, RunOpenFiles},
-    {"download", 4, RunDownload},
+    {"download", 5, RunDownload},
     {"start-fails", 1, RunStartFails},
     {"transfer-fails", 1, RunTransferFails},
     {"hw-info", 0, RunHwInfoOk},
@@ -335,7 +342,7 @@ static const Scenario kScenarios[] = {
     {"app-fw-fails", 0, RunAppFwFails},
     {"com-open-error", 1, RunComOpenError},
     {"port-dialog", 1, RunPortDialog},
-    {"about", 1, RunAbout},
+    {"about", 0, RunAbout},
     {"transfer-locks", 1, RunTransferLocks},
     {"close-during-transfer", 1, RunCloseDuringTransfer},
 };

@@ -1,4 +1,4 @@
-// Ctrl-C and termination requests on POSIX: release the port at once and end with status 130.
+// Console details on POSIX: terminal detection, and Ctrl-C releasing the port at once.
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,6 +19,8 @@ void OnInterrupt(int) {
 }
 
 }  // namespace
+
+int StderrIsTerminal() { return isatty(STDERR_FILENO); }
 
 void InstallInterruptHandler() {
     struct sigaction action {};

@@ -1,0 +1,315 @@
+// Measures tavboot download against simulated devices: paced at 19200 baud against the wire's limit, and unpaced.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What one page and the start sequence put on the line, both ways.
+constexpr int kPageWireBytes = 32 * (35 + 1) + 1;  // data messages, their acks, the page ack
+constexpr int kStartWireBytes = (8 + 8) + (1 + 1) + (1 + 32) + (5 + 1) + 1;  // boot request, sync,
+                                                                              // identity, unlock, erase ack
+constexpr double kByteSeconds = 10.0 / 19200;  // start bit, 8 data bits, stop bit
+constexpr int kFirstOffset = 4096;
+constexpr int kPageSize = 1024;
+constexpr int kRecordSize = 16;
+
+double NowSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// ---- The image: a sparse Intel HEX file and the flash it must leave behind ----
+
+// Pages whose image ends 16 bytes short of the last page's end, so the loader
+// counts exactly `pages`; only every fourth 16-byte record (and the last) holds
+// data, which keeps 249 pages inside the loader's 260000-byte file buffer.
+struct TestImage {
+    std::vector<unsigned char> bytes;  // from offset 4096, zeros where no record is
+    std::string path;
+};
+
+void AppendRecord(std::string* hex, int type, unsigned offset, const unsigned char* data, int count) {
+    unsigned sum = unsigned(count) + (offset >> 8) + (offset & 0xFF) + unsigned(type);
+    char text[64];
+    std::snprintf(text, sizeof text, ":%02X%04X%02X", count, offset & 0xFFFF, type);
+    *hex += text;
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(text, sizeof text, "%02X", data[i]);
+        *hex += text;
+        sum += data[i];
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    *hex += text;
+}
+
+int WriteTestImage(const std::string& dir, int pages, TestImage* image) {
+    const int records = pages * kPageSize / kRecordSize - 1;
+    image->bytes.assign(size_t(pages) * kPageSize, 0);
+    std::string hex;
+    unsigned segment = 0;
+    for (int r = 0; r < records; ++r) {
+        if (r % 4 != 0 && r != records - 1) continue;
+        const unsigned address = unsigned(kFirstOffset + r * kRecordSize);
+        if (address >> 16 != segment) {
+            segment = address >> 16;
+            // Type 02 gives the segment in 16-byte units.
+            const unsigned value = segment << 12;
+            const unsigned char base[2] = {(unsigned char)(value >> 8), (unsigned char)value};
+            AppendRecord(&hex, 2, 0, base, 2);
+        }
+        unsigned char* data = image->bytes.data() + r * kRecordSize;
+        for (int i = 0; i < kRecordSize; ++i) data[i] = (unsigned char)(r * 37 + i * 11 + 1);
+        AppendRecord(&hex, 0, address & 0xFFFF, data, kRecordSize);
+    }
+    AppendRecord(&hex, 1, 0, nullptr, 0);
+    image->path = dir + "/image" + std::to_string(pages) + ".hex";
+    FILE* file = std::fopen(image->path.c_str(), "wb");
+    if (!file) return 0;
+    const bool written = std::fwrite(hex.data(), 1, hex.size(), file) == hex.size();
+    return std::fclose(file) == 0 && written;
+}
+
+int FlashHoldsImage(const std::string& flash_path, const TestImage& image) {
+    FILE* file = std::fopen(flash_path.c_str(), "rb");
+    if (!file) return 0;
+    std::vector<unsigned char> flash(kFirstOffset + image.bytes.size());
+    const size_t got = std::fread(flash.data(), 1, flash.size(), file);
+    std::fclose(file);
+    return got == flash.size() && std::memcmp(flash.data() + kFirstOffset, image.bytes.data(), image.bytes.size()) == 0;
+}
+
+// ---- Processes ----
+
+struct Child {
+    pid_t pid = -1;
+    int output = -1;  // read end of the child's stdout (simulator) or stderr (download)
+};
+
+Child Spawn(const std::string& binary, const std::vector<std::string>& args, int capture_fd) {
+    Child child;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        dup2(fds[1], capture_fd);
+        std::vector<char*> argv = {const_cast<char*>(binary.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    child.output = fds[0];
+    return child;
+}
+
+// Reads one line; "" at the end of the output.
+std::string ReadLine(int fd) {
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+}
+
+// The simulator prints each device's port as it is ready.
+struct Simulators {
+    Child child;
+    std::vector<std::string> ports;
+    std::string flash_out;
+};
+
+int StartSimulators(const std::string& binary, const std::string& dir, int count, bool paced, Simulators* sims) {
+    sims->flash_out = dir + "/flash";
+    std::vector<std::string> args = {"simulate", "--count", std::to_string(count), "--erase-delay", "0",
+                                     "--program-delay", "0", "--flash-out", sims->flash_out};
+    if (paced) args.push_back("--paced");
+    sims->child = Spawn(binary, args, STDOUT_FILENO);
+    sims->ports.clear();
+    for (int i = 0; i < count; ++i) {
+        const std::string port = ReadLine(sims->child.output);
+        if (port.empty()) return 0;
+        sims->ports.push_back(port);
+    }
+    return 1;
+}
+
+// Stops the simulator (which then writes its flash) and checks every device's flash.
+int StopSimulatorsAndCheck(Simulators* sims, const TestImage& image) {
+    kill(sims->child.pid, SIGTERM);
+    int raw = 0;
+    waitpid(sims->child.pid, &raw, 0);
+    close(sims->child.output);
+    if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) return 0;
+    const size_t count = sims->ports.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (!FlashHoldsImage(sims->flash_out + (count > 1 ? std::to_string(i) : ""), image)) return 0;
+    }
+    return 1;
+}
+
+// One `tavboot download`: wall time from the start of the process to its end,
+// the loader's CPU time, and when its status lines appeared.
+struct DownloadRun {
+    int status = -1;
+    double wall = 0;
+    double cpu = 0;
+    double erased_at = 0;    // "erase finished": the page transfer begins
+    double finished_at = 0;  // the success box: the last page is acknowledged
+};
+
+void NoteLine(const std::string& line, double started, DownloadRun* run) {
+    if (line.find("erase finished") != std::string::npos) run->erased_at = NowSeconds() - started;
+    if (line.find("Boot successful finished") != std::string::npos) run->finished_at = NowSeconds() - started;
+}
+
+DownloadRun RunDownload(const std::string& binary, const std::vector<std::string>& ports, const std::string& file) {
+    std::vector<std::string> args = {"download"};
+    for (const std::string& port : ports) {
+        args.push_back("--port");
+        args.push_back(port);
+    }
+    args.push_back(file);
+    DownloadRun run;
+    const double started = NowSeconds();
+    const Child child = Spawn(binary, args, STDERR_FILENO);
+    std::string line;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(child.output, buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\n') {
+                line += buffer[i];
+                continue;
+            }
+            NoteLine(line, started, &run);
+            line.clear();
+        }
+    }
+    close(child.output);
+    int raw = 0;
+    struct rusage usage;
+    wait4(child.pid, &raw, 0, &usage);
+    run.wall = NowSeconds() - started;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    run.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return run;
+}
+
+// A download into `devices` simulated devices, each checked afterwards.
+int MeasureDownload(const std::string& binary, const std::string& dir, const TestImage& image, int devices,
+                    bool paced, DownloadRun* run) {
+    Simulators sims;
+    if (!StartSimulators(binary, dir, devices, paced, &sims)) {
+        std::fprintf(stderr, "download_bench: the simulator did not start\n");
+        return 0;
+    }
+    *run = RunDownload(binary, sims.ports, image.path);
+    const int flash_ok = StopSimulatorsAndCheck(&sims, image);
+    if (run->status == 0 && flash_ok) return 1;
+    std::fprintf(stderr, "download_bench: download of %s failed (status %d, flash %s)\n", image.path.c_str(),
+                 run->status, flash_ok ? "ok" : "wrong");
+    return 0;
+}
+
+// ---- The measurements ----
+
+double IdealSeconds(int pages) { return (kStartWireBytes + double(kPageWireBytes) * pages) * kByteSeconds; }
+
+int PacedTable(const std::string& binary, const std::string& dir, const std::vector<int>& page_counts) {
+    std::printf("Paced at 19200 baud, device delays 0: tavboot download against the wire's limit\n");
+    std::printf("%5s %10s %9s %9s %10s %9s %11s %10s %7s\n", "pages", "wire bytes", "ideal s", "wall s",
+                "wall/ideal", "start s", "transfer s", "loader CPU", "CPU %");
+    for (int pages : page_counts) {
+        TestImage image;
+        DownloadRun run;
+        if (!WriteTestImage(dir, pages, &image) || !MeasureDownload(binary, dir, image, 1, true, &run)) return 0;
+        const double ideal = IdealSeconds(pages);
+        std::printf("%5d %10d %9.3f %9.3f %10.4f %9.3f %11.3f %9.3fs %7.3f\n", pages,
+                    kStartWireBytes + kPageWireBytes * pages, ideal, run.wall, run.wall / ideal, run.erased_at,
+                    run.finished_at - run.erased_at, run.cpu, 100 * run.cpu / run.wall);
+        std::fflush(stdout);
+    }
+    std::printf("  ideal s = (%d start-sequence bytes + %d bytes a page) x 10 bits / 19200 baud;\n"
+                "  wall s runs from starting the tavboot process to its exit; start s ends at\n"
+                "  \"erase finished\" (ideal %.3f s), transfer s at the last page's acknowledgement\n"
+                "  (ideal %.4f s a page); every device's flash is checked against the image.\n\n",
+                kStartWireBytes, kPageWireBytes, kStartWireBytes * kByteSeconds, kPageWireBytes * kByteSeconds);
+    return 1;
+}
+
+int UnpacedRate(const std::string& binary, const std::string& dir, int pages) {
+    TestImage image;
+    DownloadRun run;
+    if (!WriteTestImage(dir, pages, &image) || !MeasureDownload(binary, dir, image, 1, false, &run)) return 0;
+    const int messages = pages * 32;
+    const double transfer = run.finished_at - run.erased_at;
+    std::printf("Unpaced through a pseudo-terminal, %d pages (%d data messages):\n"
+                "  transfer %.3f s: %.0f data-message exchanges/s (%.1f us each); whole command %.3f s,\n"
+                "  loader CPU %.3f s\n\n",
+                pages, messages, transfer, messages / transfer, 1e6 * transfer / messages, run.wall, run.cpu);
+    return 1;
+}
+
+// One device, then `devices` at once, back to back so that both see the same machine.
+int ParallelFigure(const std::string& binary, const std::string& dir, int devices, int pages) {
+    TestImage image;
+    DownloadRun one;
+    DownloadRun many;
+    if (!WriteTestImage(dir, pages, &image) || !MeasureDownload(binary, dir, image, 1, true, &one) ||
+        !MeasureDownload(binary, dir, image, devices, true, &many)) {
+        return 0;
+    }
+    std::printf("%d devices at once, paced, %d pages each (download --port x %d):\n"
+                "  wall %.3f s against %.3f s for one device: %.3f x; the loader processes' CPU %.3f s (%.2f %%)\n",
+                devices, pages, devices, many.wall, one.wall, many.wall / one.wall, many.cpu,
+                100 * many.cpu / many.wall);
+    return 1;
+}
+
+void Usage() {
+    std::fprintf(stderr, "usage: download_bench [--tavboot PATH] [--devices N] [PAGES...]\n"
+                         "  PAGES: paced image sizes, 1 to 249 (default 1 16 249)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string binary = TAVBOOT_BINARY;
+    int devices = 8;
+    std::vector<int> page_counts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const int pages = std::atoi(arg.c_str());
+        if (arg == "--tavboot" && i + 1 < argc) binary = argv[++i];
+        else if (arg == "--devices" && i + 1 < argc) devices = std::atoi(argv[++i]);
+        else if (pages >= 1 && pages <= 249) page_counts.push_back(pages);
+        else return Usage(), 2;
+    }
+    if (page_counts.empty()) page_counts = {1, 16, 249};
+    char dir_template[] = "/tmp/tavboot-bench-XXXXXX";
+    if (!mkdtemp(dir_template)) return 1;
+    const std::string dir = dir_template;
+    const int ok = PacedTable(binary, dir, page_counts) && UnpacedRate(binary, dir, 249) &&
+                   (devices < 2 || ParallelFigure(binary, dir, devices, 16));
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return ok ? 0 : 1;
+}

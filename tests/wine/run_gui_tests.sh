@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# Wine GUI tests: the real tavboot-gui.exe on a virtual display against the simulated device.
+#
+# Usage: run_gui_tests.sh [--shots DIR] [--only REGEX] WIN_BUILD HOST_BUILD
+#   WIN_BUILD    mingw build folder (tavboot-gui.exe, gui_driver.exe, serial_check.exe)
+#   HOST_BUILD   host build folder (sim/tavboot-sim)
+#   --shots DIR  also write the screenshots (main window, port dialog, message box) as PNG
+#   --only REGEX run only the scenarios whose names match
+# Every scenario runs with a fresh device; the last line is "N passed, N failed".
+set -u
+
+shots=""
+only=""
+while [ $# -gt 2 ]; do
+    case "$1" in
+        --shots) shots=$(realpath "$2") ;;
+        --only) only=$2 ;;
+        *) break ;;
+    esac
+    shift 2
+done
+if [ $# -ne 2 ]; then
+    sed -n '4,10p' "$0" >&2
+    exit 2
+fi
+win_build=$(realpath "$1")
+host_build=$(realpath "$2")
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+sim="$host_build/sim/tavboot-sim"
+
+work=$(mktemp -d /tmp/tavboot-wine.XXXXXX)
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko installers
+drive="$WINEPREFIX/drive_c/tavtest"
+dosdevices="$WINEPREFIX/dosdevices"
+passed=0
+failed=0
+xvfb_pid=""
+sim_pid=""
+
+cleanup() {
+    stop_sim
+    wineserver -k 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_display() {
+    local n
+    for n in $(seq 91 140); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && return 0
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null
+    done
+    echo "no display could be started" >&2
+    exit 1
+}
+
+# One prefix for the whole run; windows live in an 800 x 600 virtual desktop
+# so that Wine draws the title bars itself (there is no window manager).
+make_prefix() {
+    wineboot -i >"$work/wineboot.log" 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+    # The desktop is chosen when the server starts: start it afresh, and keep it
+    # running between the test programs.
+    wineserver -k
+    wineserver -w
+    wineserver -p
+    mkdir -p "$drive"
+    cp "$win_build/app/tavboot-gui.exe" "$win_build/tests/wine/gui_driver.exe" \
+       "$win_build/tests/wine/serial_check.exe" "$drive/"
+    python3 "$here/wine_images.py" make "$drive"
+    cp "$root/examples/sample.hex" "$drive/"
+}
+
+# COM ports that lead nowhere: opening them fails.
+unlink_ports() {
+    local port
+    for port in com1 com5 com8; do
+        ln -sfn "$work/no-such-tty" "$dosdevices/$port"
+    done
+}
+
+# start_sim PORT [OPTIONS]: a fresh device behind COM PORT; its flash goes to $work/flash.bin.
+start_sim() {
+    local port=$1
+    shift
+    rm -f "$work/flash.bin" "$dosdevices/$port"
+    "$sim" --link "$dosdevices/$port" --flash-out "$work/flash.bin" "$@" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        [ -L "$dosdevices/$port" ] && return 0
+        sleep 0.05
+    done
+    echo "simulator did not start: $(cat "$work/sim.log")" >&2
+}
+
+stop_sim() {
+    [ -z "$sim_pid" ] && return 0
+    kill -TERM "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=""
+}
+
+wanted() {
+    [ -z "$only" ] || [[ "$1" =~ $only ]]
+}
+
+record() {
+    local name=$1 ok=$2
+    if [ "$ok" -eq 0 ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+    fi
+}
+
+# drive NAME SCENARIO [ARGUMENTS]: one scenario of gui_driver.exe.
+drive() {
+    local name=$1
+    shift
+    (cd "$drive" && timeout 600 wine gui_driver.exe 'C:\tavtest\tavboot-gui.exe' "$@") \
+        >"$work/driver.log" 2>&1
+    local status=$?
+    sed 's/\r$//' "$work/driver.log" | grep -v '^PASS' | sed "s/^/[$name] /"
+    return $status
+}
+
+# gui NAME "SIM OPTIONS" SCENARIO [ARGUMENTS]: a scenario with a fresh device on COM1.
+gui() {
+    local name=$1 options=$2
+    shift 2
+    wanted "$name" || return 0
+    unlink_ports
+    # shellcheck disable=SC2086
+    start_sim com1 $options
+    drive "$name" "$@"
+    local status=$?
+    stop_sim
+    record "$name" "$status"
+}
+
+# The device's flash holds the pages of the HEX image just downloaded.
+check_flash() {
+    local name=$1 image=$2
+    wanted "$name" || return 0
+    python3 "$here/wine_images.py" check-flash "$work/flash.bin" "$image" | sed "s/^/[$name] /"
+    record "$name" "${PIPESTATUS[0]}"
+}
+
+save_shot() {
+    [ -n "$shots" ] || return 0
+    mkdir -p "$shots"
+    convert "$drive/$1.bmp" -crop "$2" +repage "$shots/$1.png"
+}
+
+run_serial_checks() {
+    wanted serial || return 0
+    unlink_ports
+    start_sim com1
+    (cd "$drive" && timeout 300 wine serial_check.exe COM1 'C:\tavtest\small.hex') \
+        >"$work/serial.log" 2>&1
+    local status=$?
+    stop_sim
+    sed 's/\r$//' "$work/serial.log" | grep -E '^(PASS|FAIL)' | sed 's/^/[serial] /'
+    record serial-check "$status"
+    check_flash serial-flash "$drive/small.hex"
+
+    start_sim com1 --fault late-extra-byte
+    (cd "$drive" && timeout 120 wine serial_check.exe COM1 --late-byte) >"$work/serial.log" 2>&1
+    status=$?
+    stop_sim
+    sed 's/\r$//' "$work/serial.log" | grep -E '^(PASS|FAIL)' | sed 's/^/[serial] /'
+    record serial-late-byte "$status"
+}
+
+run_gui_scenarios() {
+    local hex='C:\tavtest\small.hex' tvk='C:\tavtest\small.tvk' bin='C:\tavtest\notes.bin'
+    local main_shot=- box_shot=- port_shot=-
+    if [ -n "$shots" ]; then
+        main_shot='C:\tavtest\main-window.bmp'
+        box_shot='C:\tavtest\message-box.bmp'
+        port_shot='C:\tavtest\port-dialog.bmp'
+    fi
+    gui startup "" startup
+    gui download-no-file "" download-no-file
+    gui open-files "" open-files "$hex" "$tvk" "$bin"
+    gui download "" download "$hex" 4 unpaced "$main_shot" "$box_shot"
+    check_flash download-flash "$drive/small.hex"
+    gui download-tvk "" download "$tvk" 3 unpaced - -
+    gui start-fails "--fault sync-zero" start-fails "$hex"
+    gui transfer-fails "--fault bad-data-ack --fault-arg 40" transfer-fails "$hex"
+    gui hw-info "" hw-info
+    gui hw-info-fails "--fault silent" hw-info-fails
+    gui app-fw "" app-fw
+    gui app-fw-fails "--fault short-app-reply" app-fw-fails
+    gui about "" about
+
+    if wanted com-open-error; then
+        unlink_ports
+        drive com-open-error com-open-error "$hex"
+        record com-open-error $?
+    fi
+    if wanted port-dialog; then
+        unlink_ports
+        start_sim com5
+        drive port-dialog port-dialog "$port_shot"
+        record port-dialog $?
+        stop_sim
+    fi
+
+    gui transfer-locks "--paced" transfer-locks "$hex"
+    gui close-during-transfer "--paced" close-during-transfer "$hex"
+    local sample_pages
+    sample_pages=$(python3 -c "import sys; sys.path.insert(0, '$here'); import wine_images as w; \
+image, length = w.decode_hex(open('$root/examples/sample.hex').read()); print(((length - 4096) >> 10) + 1)")
+    gui sample-paced "--paced" download 'C:\tavtest\sample.hex' "$sample_pages" paced - -
+    check_flash sample-flash "$root/examples/sample.hex"
+
+    save_shot main-window 560x360+95+95
+    save_shot message-box 560x360+95+95
+    save_shot port-dialog 400x260+95+95
+}
+
+command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
+start_display
+make_prefix
+run_serial_checks
+run_gui_scenarios
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Images for the Wine GUI tests, and the check of the simulated device's flash after a download.
+
+  wine_images.py make DIR            writes small.hex, small.tvk and notes.bin into DIR
+  wine_images.py check-flash FLASH HEX
+      the flash (as the simulator writes it) must hold every page that the loader
+      sends for HEX, and 0xFF everywhere else
+"""
+import sys
+from pathlib import Path
+
+FIRST_OFFSET = 4096
+PAGE = 1024
+
+
+def pattern(length, seed):
+    state = seed
+    out = bytearray()
+    for _ in range(length):
+        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
+        out.append((state >> 16) & 0xFF)
+    return bytes(out)
+
+
+def hex_record(rtype, offset, data):
+    raw = bytes([len(data), offset >> 8, offset & 0xFF, rtype]) + data
+    return ":" + (raw + bytes([(-sum(raw)) & 0xFF])).hex().upper() + "\r\n"
+
+
+def hex_text(start, data):
+    records = [hex_record(0, start + at, data[at:at + 16]) for at in range(0, len(data), 16)]
+    return "".join(records) + hex_record(1, 0, b"")
+
+
+def tvk_text(platform, version, data):
+    rows = [data[at:at + 32].hex().upper() for at in range(0, len(data), 32)]
+    return ("TVK IMAGE 1.0\r\n" + platform.ljust(16) + "\r\n" + version.ljust(8, "x") + "\r\n"
+            + "\r\n".join(rows) + "\r\nL\r\n")
+
+
+def decode_hex(text):
+    """Image buffer and image length as the loader builds them (types 00, 01, 02)."""
+    image = bytearray(260000)
+    base = length = 0
+    for line in text.splitlines():
+        count, offset, rtype = int(line[1:3], 16), int(line[3:7], 16), int(line[7:9], 16)
+        if rtype == 1:
+            break
+        if rtype == 2:
+            base = int(line[9:13], 16) * 16
+        elif rtype == 0:
+            data = bytes.fromhex(line[9:9 + 2 * count])
+            image[base + offset:base + offset + count] = data
+            length = base + offset + count
+    return image, length
+
+
+def make(folder):
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    # 3 KiB behind the bootloader: image length 7168, four pages.
+    (folder / "small.hex").write_bytes(hex_text(FIRST_OFFSET, pattern(3 * PAGE, 7)).encode())
+    image = bytes(FIRST_OFFSET) + pattern(2 * PAGE, 9)
+    (folder / "small.tvk").write_bytes(tvk_text("TAV-SIM-PLATFORM", "HW 1.0", image).encode())
+    (folder / "notes.bin").write_bytes(b"not an image\r\n")
+
+
+def check_flash(flash_path, hex_path):
+    flash = Path(flash_path).read_bytes()
+    image, length = decode_hex(Path(hex_path).read_text())
+    pages = ((length - FIRST_OFFSET) >> 10) + 1
+    end = FIRST_OFFSET + pages * PAGE
+    problems = []
+    if flash[FIRST_OFFSET:end] != bytes(image[FIRST_OFFSET:end]):
+        problems.append("pages differ from the image")
+    if any(b != 0xFF for b in flash[:FIRST_OFFSET]) or any(b != 0xFF for b in flash[end:]):
+        problems.append("flash written outside the pages")
+    print("flash: %d pages, %s" % (pages, "; ".join(problems) or "equal to the image"))
+    return 1 if problems else 0
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "make":
+        make(sys.argv[2])
+        return 0
+    if len(sys.argv) == 4 and sys.argv[1] == "check-flash":
+        return check_flash(sys.argv[2], sys.argv[3])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())
