@@ -1,4 +1,5 @@
 // tavboot download: one port in this process, several ports in parallel processes.
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -44,7 +45,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     bool all_ok = true;
     for (const PortResult& result : results) {
         ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
-                         {"message", result.message}, {"seconds", result.seconds}});
+                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000}});
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};

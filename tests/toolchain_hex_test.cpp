@@ -1,0 +1,73 @@
+// HEX files written by real toolchains (GNU objcopy, srec_cat) load byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "boot/loader_state.h"
+#include "image/image_file.h"
+#include "tests/recording_ui.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string WriteBinary(const std::vector<uint8_t>& bytes) {
+    return WriteTempFile("fw.bin", std::string(bytes.begin(), bytes.end()));
+}
+
+void ExpectLoadedAt(const std::vector<uint8_t>& firmware, uint32_t base) {
+    ASSERT_EQ(g_loader.image_loaded, 1) << (g_ui_calls.empty() ? "" : g_ui_calls.back().text);
+    EXPECT_EQ(g_loader.image_length, int32_t(base + firmware.size()));
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), g_loader.image + base));
+    EXPECT_EQ(g_loader.image[base - 1], 0);
+}
+
+class ToolchainHex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetLoaderState();
+        ClearUiCalls();
+    }
+};
+
+}  // namespace
+
+TEST_F(ToolchainHex, ObjcopyOutputWithSegmentRecordsAndCrLf) {
+    for (size_t size : {1000u, 60u * 1024u, 90000u}) {
+        const std::vector<uint8_t> firmware = PatternImage(size, uint32_t(size));
+        const std::string hex = TempDir() + "/objcopy.hex";
+        const std::string command = "objcopy -I binary -O ihex --change-addresses 0x1000 " + WriteBinary(firmware) +
+                                    " " + hex;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(LoadImageFromPath(hex.c_str()), 1) << size;
+        ExpectLoadedAt(firmware, 0x1000);
+    }
+    // Larger images do not fit the 260000-byte file buffer: refused, nothing loaded.
+    const std::string hex = TempDir() + "/big.hex";
+    const std::string command = "objcopy -I binary -O ihex --change-addresses 0x1000 " +
+                                WriteBinary(PatternImage(200000, 1)) + " " + hex;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(LoadImageFromPath(hex.c_str()), 0);
+    EXPECT_EQ(UiTexts(UiMessage).back(), "File Error: File is larger than 260000 bytes");
+    EXPECT_EQ(g_loader.image_loaded, 0);
+}
+
+TEST_F(ToolchainHex, SrecCatOutputWithLinearAddressAndLf) {
+    for (size_t size : {1000u, 60u * 1024u}) {
+        const std::vector<uint8_t> firmware = PatternImage(size, uint32_t(size) + 1);
+        const std::string hex = TempDir() + "/srec.hex";
+        const std::string command = "srec_cat " + WriteBinary(firmware) + " -binary -offset 0x1000 -o " + hex +
+                                    " -intel -obs=32";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(LoadImageFromPath(hex.c_str()), 1) << size;
+        ExpectLoadedAt(firmware, 0x1000);
+    }
+    // Past 64 KiB srec_cat writes a second linear address: refused rather than folded.
+    const std::string hex = TempDir() + "/srec-big.hex";
+    const std::string command = "srec_cat " + WriteBinary(PatternImage(70000, 2)) + " -binary -offset 0x1000 -o " +
+                                hex + " -intel -obs=32";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(LoadImageFromPath(hex.c_str()), 0);
+    EXPECT_NE(UiTexts(UiMessage).back().find("type 04"), std::string::npos);
+}
