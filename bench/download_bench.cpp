@@ -103,6 +103,11 @@ Child Spawn(const std::string& binary, const std::vector<std::string>& args, int
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return child;
     child.pid = fork();
+    if (child.pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return child;
+    }
     if (child.pid == 0) {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
@@ -142,6 +147,7 @@ int StartSimulators(const std::string& binary, const std::string& dir, int count
     if (paced) args.push_back("--paced");
     sims->child = Spawn(binary, args, STDOUT_FILENO);
     sims->ports.clear();
+    if (sims->child.pid < 0) return 0;
     for (int i = 0; i < count; ++i) {
         const std::string port = ReadLine(sims->child.output);
         if (port.empty()) return 0;
@@ -189,6 +195,7 @@ DownloadRun RunDownload(const std::string& binary, const std::vector<std::string
     DownloadRun run;
     const double started = NowSeconds();
     const Child child = Spawn(binary, args, STDERR_FILENO);
+    if (child.pid < 0) return run;
     std::string line;
     char buffer[4096];
     ssize_t got;
@@ -218,6 +225,7 @@ int MeasureDownload(const std::string& binary, const std::string& dir, const Tes
                     bool paced, DownloadRun* run) {
     Simulators sims;
     if (!StartSimulators(binary, dir, devices, paced, &sims)) {
+        if (sims.child.pid > 0) StopSimulatorsAndCheck(&sims, image);
         std::fprintf(stderr, "download_bench: the simulator did not start\n");
         return 0;
     }
@@ -278,15 +286,25 @@ int ParallelFigure(const std::string& binary, const std::string& dir, int device
         return 0;
     }
     std::printf("%d devices at once, paced, %d pages each (download --port x %d):\n"
-                "  wall %.3f s against %.3f s for one device: %.3f x; the loader processes' CPU %.3f s (%.2f %%)\n",
+                "  wall %.3f s against %.3f s for one device: %.3f x; loader CPU %.3f s in all\n"
+                "  (%.2f %% of the wall time for each port's process)\n",
                 devices, pages, devices, many.wall, one.wall, many.wall / one.wall, many.cpu,
-                100 * many.cpu / many.wall);
+                100 * many.cpu / devices / many.wall);
     return 1;
 }
 
 void Usage() {
     std::fprintf(stderr, "usage: download_bench [--tavboot PATH] [--devices N] [PAGES...]\n"
+                         "       download_bench --write-image PAGES DIR   (writes DIR/imagePAGES.hex)\n"
                          "  PAGES: paced image sizes, 1 to 249 (default 1 16 249)\n");
+}
+
+// The image alone, for measuring other front ends (the Windows ones under Wine).
+int WriteImageOnly(const char* pages_text, const char* dir) {
+    const int pages = std::atoi(pages_text);
+    TestImage image;
+    if (pages < 1 || pages > 249) return Usage(), 2;
+    return WriteTestImage(dir, pages, &image) ? 0 : 1;
 }
 
 }  // namespace
@@ -295,6 +313,7 @@ int main(int argc, char** argv) {
     std::string binary = TAVBOOT_BINARY;
     int devices = 8;
     std::vector<int> page_counts;
+    if (argc == 4 && std::string(argv[1]) == "--write-image") return WriteImageOnly(argv[2], argv[3]);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const int pages = std::atoi(arg.c_str());

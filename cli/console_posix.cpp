@@ -4,12 +4,15 @@
 
 #include "boot/loader_state.h"
 #include "cli/cli_commands.h"
+#include "link/serial.h"
 
 namespace {
 
-// Only async-signal-safe calls here: close, write, _exit.
+// Only system calls here (ClosePort is an ioctl and a close), then write and _exit.
+// ClosePort also drops the line's exclusive flag, which would otherwise outlive
+// this process while another one (a simulator, a getty) keeps the line open.
 void OnInterrupt(int) {
-    if (g_loader.port != kNoPort) close(static_cast<int>(g_loader.port));
+    ClosePort();
     static const char kText[] =
         "\ninterrupted: the port is released; a device that entered its bootloader stays there "
         "until the next download\n";

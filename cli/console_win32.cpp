@@ -6,12 +6,13 @@
 
 #include "boot/loader_state.h"
 #include "cli/cli_commands.h"
+#include "link/serial.h"
 
 namespace {
 
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    if (g_loader.port != kNoPort) CloseHandle(reinterpret_cast<HANDLE>(g_loader.port));
+    ClosePort();
     static const char kText[] =
         "\ninterrupted: the port is released; a device that entered its bootloader stays there "
         "until the next download\n";

@@ -1,91 +1,22 @@
 // tavboot: the command-line front end of the loader.
-#include <CLI/CLI.hpp>
-#include <string>
-#include <vector>
+#include <iostream>
 
 #include "boot/loader_state.h"
-#include "cli/cli_commands.h"
+#include "cli/arguments.h"
 #include "cli/console_ui.h"
-#include "cli/sim_commands.h"
 
 namespace {
 
-struct Arguments {
-    DeviceOptions device;
-    std::vector<std::string> ports;
-    std::string ports_from;
-    std::string file;
-    bool json = false;
-    SimulateOptions simulate;
-};
-
-const char kHelpFooter[] =
-    "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path.\n"
-    "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
-
-}  // namespace
-
-CLI::Validator HexDigits(size_t count) {
-    return CLI::Validator(
-        [count](std::string& value) -> std::string {
-            if (value.size() == count && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
-                return "";
-            return "must be exactly " + std::to_string(count) + " hex digits";
-        },
-        std::to_string(count) + " hex digits");
-}
-
-namespace {
-
-void AddPortOption(CLI::App* command, Arguments& args) {
-    command->add_option("--port", args.device.port, "serial port: COM1..COM9 or a device path")
-        ->default_str("COM1");
-}
-
-void AddBootValueOption(CLI::App* command, Arguments& args) {
-    command->add_option("--boot-value", args.device.boot_value, "enter-boot value instead of the built-in one")
-        ->check(HexDigits(4));
-}
-
-void AddDownload(CLI::App& app, Arguments& args) {
-    CLI::App* command = app.add_subcommand("download", "download an image file into the device");
-    command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
-        ->allow_extra_args(false)
-        ->default_str("COM1");
-    command->add_option("--ports-from", args.ports_from, "file naming one port a line")->check(CLI::ExistingFile);
-    AddBootValueOption(command, args);
-    command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
-        ->check(HexDigits(8));
-    command->add_flag("--json", args.json, "print one JSON object with the result of every port");
-    command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
-    command->footer(kHelpFooter);
-}
-
-void AddQueries(CLI::App& app, Arguments& args) {
-    CLI::App* hwinfo = app.add_subcommand("hwinfo", "read the bootloader's identity (the device stays in its bootloader)");
-    AddPortOption(hwinfo, args);
-    AddBootValueOption(hwinfo, args);
-    hwinfo->add_flag("--json", args.json, "print one JSON object");
-    hwinfo->footer(kHelpFooter);
-    CLI::App* appinfo = app.add_subcommand("appinfo", "read the application's name and firmware version");
-    AddPortOption(appinfo, args);
-    appinfo->add_flag("--json", args.json, "print one JSON object");
-    appinfo->footer(kHelpFooter);
-}
-
-void AddInspect(CLI::App& app, Arguments& args) {
-    CLI::App* command = app.add_subcommand("inspect", "load an image file as a download would and describe it");
-    command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
-    command->add_flag("--json", args.json, "print one JSON object");
-}
-
-int Dispatch(CLI::App& app, Arguments& args) {
-    if (app.got_subcommand("inspect")) return RunInspect(args.file, args.json);
-    if (app.got_subcommand("hwinfo")) return RunHwInfo(args.device, args.json);
-    if (app.got_subcommand("appinfo")) return RunAppInfo(args.device, args.json);
-    if (app.got_subcommand("ports")) return RunPorts();
-    if (app.got_subcommand("simulate")) return RunSimulate(args.simulate);
-    if (app.got_subcommand("demo")) return RunDemo();
+int Dispatch(const Arguments& args) {
+    switch (args.command) {
+    case CommandInspect: return RunInspect(args.file, args.json);
+    case CommandHwInfo: return RunHwInfo(args.device, args.json);
+    case CommandAppInfo: return RunAppInfo(args.device, args.json);
+    case CommandPorts: return RunPorts();
+    case CommandSimulate: return RunSimulate(args.simulate);
+    case CommandDemo: return RunDemo();
+    case CommandDownload: break;
+    }
     return RunDownloads(args.device, args.ports, args.ports_from, args.file, args.json);
 }
 
@@ -94,21 +25,8 @@ int Dispatch(CLI::App& app, Arguments& args) {
 int main(int argc, char** argv) {
     ResetLoaderState();
     InitConsole();
-    CLI::App app{"tavboot: firmware download through the device's serial bootloader", "tavboot"};
-    app.set_version_flag("--version", "tavboot 0.0.10");
-    app.require_subcommand(1, 1);
-    app.footer(kHelpFooter);
     Arguments args;
-    AddDownload(app, args);
-    AddQueries(app, args);
-    AddInspect(app, args);
-    AddSimulate(app, args.simulate);
-    app.add_subcommand("demo", "download the built-in sample into a simulated device and check its flash");
-    app.add_subcommand("ports", "list the serial ports of this machine");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? kExitOk : kExitUsage;
-    }
-    return Dispatch(app, args);
+    int exit_status = kExitOk;
+    if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
+    return Dispatch(args);
 }

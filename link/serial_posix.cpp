@@ -50,7 +50,7 @@ static int ConfigureLine(int fd, const char* baud_text) {
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_iflag &= ~(IXOFF | IXANY);  // cfmakeraw leaves these
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     speed_t speed;
@@ -71,16 +71,17 @@ static void AskLowLatency(int fd) {
     ioctl(fd, TIOCSSERIAL, &serial);
 }
 
-// Exclusive access: TIOCEXCL stops ordinary users from opening the line again,
-// the lock stops everyone who asks for it (another tavboot, even as root).
+// Exclusive access: the lock keeps out everyone who asks for it (another
+// tavboot, even as root); the exclusive flag keeps ordinary users from opening
+// the line at all.
 static int TakeExclusiveAccess(int fd) {
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return 0;
-    return ioctl(fd, TIOCEXCL) == 0;
+    return flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0;
 }
 
+// The exclusive flag belongs to the terminal, not to this descriptor, and
+// outlives it while someone else (a simulator, a getty) keeps the line open;
+// so it is cleared, but only by the holder of the lock who set it.
 static void ReleasePort(int fd) {
-    // The exclusive flag belongs to the terminal, not to this descriptor, and
-    // outlives it while someone else (a simulator, a getty) keeps the line open.
     ioctl(fd, TIOCNXCL);
     close(fd);
 }
@@ -92,9 +93,12 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
+    if (!TakeExclusiveAccess(fd)) {
+        close(fd);  // the line stays as its holder set it
+        return 0;
+    }
     int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || !TakeExclusiveAccess(fd) || !ConfigureLine(fd, baud_text) ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (flags < 0 || !ConfigureLine(fd, baud_text) || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ReleasePort(fd);
         return 0;
     }

@@ -77,10 +77,6 @@ void SimHangUp(SimDevice* device, int delay_ms) {
     device->pending_output.push_back({due, 0, true});
 }
 
-void SimBusyFor(SimDevice* device, int delay_ms) {
-    device->busy_until_ns = std::max(device->busy_until_ns, DeviceNowNs(device) + delay_ms * kNsPerMs);
-}
-
 static void ResetDeviceState(SimDevice* device) {
     int starts_in_boot = device->config.fault == SimFaultNotInApplication;
     device->phase = starts_in_boot ? SimPhaseBoot : SimPhaseApplication;
@@ -96,7 +92,6 @@ static void ResetDeviceState(SimDevice* device) {
     device->pending_input.clear();
     device->pending_output.clear();
     device->input_clock_ns = 0;
-    device->busy_until_ns = 0;
     device->taking_since_ns = 0;
     device->output_blocked = 0;
     device->flooding = 0;
@@ -146,11 +141,11 @@ static void CloseMaster(SimDevice* device) {
 
 static void TakeDueInput(SimDevice* device, int64_t now) {
     while (!device->pending_input.empty() && device->pending_input.front().due_ns <= now &&
-           device->busy_until_ns <= now && device->master_fd >= 0) {
+           device->master_fd >= 0) {
         const SimInput input = device->pending_input.front();
         device->pending_input.pop_front();
         std::lock_guard<std::mutex> guard(device->lock);
-        device->taking_since_ns = std::max(input.due_ns, device->busy_until_ns);
+        device->taking_since_ns = input.due_ns;
         SimTakeByte(device, input.byte);
         device->taking_since_ns = 0;
     }
@@ -202,13 +197,14 @@ static void ReadLine(SimDevice* device) {
 static void WaitForLine(SimDevice* device, int64_t now) {
     int64_t wake = now + kSimIdleWakeMs * kNsPerMs;
     if (!device->pending_input.empty()) {
-        wake = std::min(wake, std::max(device->pending_input.front().due_ns, device->busy_until_ns));
+        wake = std::min(wake, device->pending_input.front().due_ns);
     }
     if (!device->pending_output.empty() && !device->output_blocked) {
         wake = std::min(wake, device->pending_output.front().due_ns);
     }
     int64_t wait_ns = std::max<int64_t>(wake - now, 0);
-    struct timespec timeout = {static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
+    struct timespec timeout = {static_cast<time_t>(wait_ns / 1000000000),
+                               static_cast<long>(wait_ns % 1000000000)};
     // A closed master (fd -1) is skipped by ppoll, which then only sleeps.
     short events = static_cast<short>(POLLIN | (device->output_blocked ? POLLOUT : 0));
     struct pollfd entry = {device->master_fd, events, 0};

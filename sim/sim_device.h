@@ -35,7 +35,7 @@ enum SimFault {
     SimFaultVerySlow,            // erase, data and page acks fault_arg ms late (4900 when 0)
     SimFaultHangupInPhase,       // closes the master instead of answering phase fault_arg:
                                  // 0 enter-boot, 1 sync, 2 identity, 3 unlock, 4 erase ack,
-                                 // 5 first page ack, 6 application info
+                                 // 5 page ack, 6 application info
 };
 
 // Where the device is in the protocol.
@@ -101,7 +101,6 @@ struct SimDevice {
     std::deque<SimInput> pending_input;    // received, not yet taken
     std::deque<SimOutput> pending_output;  // due times never decrease
     int64_t input_clock_ns;   // when the latest received byte is taken
-    int64_t busy_until_ns;    // erasing or programming: input waits
     int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
     int flooding;

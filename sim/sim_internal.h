@@ -26,8 +26,6 @@ void SimSend(SimDevice* device, const uint8_t* bytes, int count, int delay_ms);
 void SimSendByte(SimDevice* device, uint8_t byte, int delay_ms);
 // Queues the line's drop (the master closes) after what is already queued.
 void SimHangUp(SimDevice* device, int delay_ms);
-// Input waits until the device has finished erasing or programming.
-void SimBusyFor(SimDevice* device, int delay_ms);
 
 // Acts on one received byte; called with the device's lock held.
 void SimTakeByte(SimDevice* device, uint8_t byte);

@@ -65,7 +65,6 @@ static void AnswerWork(SimDevice* device, int delay_ms, int refuse, int stay_sil
     if (HasFault(device, SimFaultVerySlow)) {
         delay_ms = device->config.fault_arg > 0 ? device->config.fault_arg : kSimVerySlowDefaultMs;
     }
-    SimBusyFor(device, delay_ms);
     if (hang_up) {
         SimHangUp(device, delay_ms);
     } else if (!stay_silent) {
@@ -221,7 +220,7 @@ static void JudgeDataMessage(SimDevice* device) {
     int page = device->messages_received / kSimMessagesPerPage - 1;
     AnswerWork(device, device->config.program_delay_ms, FaultAt(device, SimFaultBadPageAck, page),
                FaultAt(device, SimFaultNoPageAck, page),
-               page == 0 && HangsUpIn(device, SimHangupPageAck));
+               HangsUpIn(device, SimHangupPageAck));
 }
 
 static void TakeDataByte(SimDevice* device, uint8_t byte) {

@@ -49,12 +49,13 @@ int RunSimulator(const SimConfig* config, const char* link_path, const char* fla
         std::perror("pseudo-terminal");
         return 1;
     }
-    std::printf("%s\n", device->slave_path);
-    std::fflush(stdout);
     if (link_path && !MakeLink(link_path, device->slave_path)) {
         SimStop(device);
         return 1;
     }
+    // Printed once the link exists, so whoever reads the line can use either.
+    std::printf("%s\n", device->slave_path);
+    std::fflush(stdout);
     CatchStopSignals();
     SimRun(device);
     int result = 0;

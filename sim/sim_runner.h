@@ -2,8 +2,8 @@
 #pragma once
 #include "sim/sim_device.h"
 
-// Opens the device, prints its line's path on stdout (one line), links
-// link_path to it (if given, replacing a stale link), serves until SIGINT or
+// Opens the device, links link_path to it (if given, replacing a stale link),
+// prints its line's path on stdout (one line, flushed), serves until SIGINT or
 // SIGTERM, then writes the flash (kSimFlashSize bytes) to flash_out_path (if
 // given) and removes the link. Returns 0, or 1 when the device or the link
 // could not be made or the flash not written.

@@ -33,7 +33,7 @@ class PtyLinkTest : public ::testing::Test {
     void TearDown() override;
     void OpenLoaderPort(uint32_t read_timeout_ms);
     // Everything the loader has written so far that reaches the device within timeout_ms.
-    std::vector<uint8_t> Sent(size_t count, int timeout_ms = 500);
+    std::vector<uint8_t> Sent(size_t count, int timeout_ms = 100);
     RawPty pty;
 };
 

@@ -41,13 +41,14 @@ int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 
 }  // namespace
 
-BackgroundProcess StartTavboot(const std::vector<std::string>& args) {
+BackgroundProcess StartTavboot(const std::vector<std::string>& args, bool own_group) {
     int out[2];
     int err[2];
     BackgroundProcess process;
     if (pipe(out) != 0 || pipe(err) != 0) return process;
     process.pid = fork();
     if (process.pid == 0) {
+        if (own_group) setpgid(0, 0);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         const int null = open("/dev/null", O_RDONLY);

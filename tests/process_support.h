@@ -23,7 +23,9 @@ struct BackgroundProcess {
     std::string err;
 };
 
-BackgroundProcess StartTavboot(const std::vector<std::string>& args);
+// With own_group, tavboot leads a process group of its own, so that a signal to
+// the group reaches it and its children the way a terminal's Ctrl-C does.
+BackgroundProcess StartTavboot(const std::vector<std::string>& args, bool own_group = false);
 // Reads the output until stderr (stdout) contains text or timeout_seconds passed; 1 when found.
 int WaitForStderr(BackgroundProcess* process, const std::string& text, int timeout_seconds);
 int WaitForStdout(BackgroundProcess* process, const std::string& text, int timeout_seconds);

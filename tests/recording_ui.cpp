@@ -2,22 +2,26 @@
 #include "tests/recording_ui.h"
 
 std::vector<UiCall> g_ui_calls;
+std::function<void(const UiCall&)> g_ui_hook;
 
-void SetStatusText(const char* text) { g_ui_calls.push_back({UiStatus, text, "", 0, 0}); }
+namespace {
 
-void ShowMessage(const char* text, const char* caption, MessageIcon icon) {
-    g_ui_calls.push_back({UiMessage, text, caption, icon, 0});
+void Record(const UiCall& call) {
+    g_ui_calls.push_back(call);
+    if (g_ui_hook) g_ui_hook(call);
 }
 
-void SetInfoField(InfoField field, const char* text) {
-    g_ui_calls.push_back({UiInfoField, text, "", field, 0});
-}
+}  // namespace
 
-void SetPathText(const char* text) { g_ui_calls.push_back({UiPath, text, "", 0, 0}); }
+void SetStatusText(const char* text) { Record({UiStatus, text, "", 0, 0}); }
 
-void EnableButton(Button button, int enabled) {
-    g_ui_calls.push_back({UiButton, "", "", button, enabled});
-}
+void ShowMessage(const char* text, const char* caption, MessageIcon icon) { Record({UiMessage, text, caption, icon, 0}); }
+
+void SetInfoField(InfoField field, const char* text) { Record({UiInfoField, text, "", field, 0}); }
+
+void SetPathText(const char* text) { Record({UiPath, text, "", 0, 0}); }
+
+void EnableButton(Button button, int enabled) { Record({UiButton, "", "", button, enabled}); }
 
 void ClearUiCalls() { g_ui_calls.clear(); }
 

@@ -1,5 +1,6 @@
 // Operator interface for tests: records every call, in order, for the tests to judge.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ struct UiCall {
 };
 
 extern std::vector<UiCall> g_ui_calls;
+// When set, called after each call is recorded: lets a test act at a chosen
+// moment of an operation (pull the line, stop the device). Tests that set it
+// clear it again.
+extern std::function<void(const UiCall&)> g_ui_hook;
 
 void ClearUiCalls();
 // The calls of one kind, as texts ("caption: text" for message boxes).

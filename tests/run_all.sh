@@ -20,5 +20,102 @@ host_tests() {
         ctest --test-dir build --output-on-failure -j"$jobs"
 }
 
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitizer_tests() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVBOOT_SANITIZE=ON >/dev/null &&
+        cmake --build build-asan -j"$jobs" &&
+        ctest --test-dir build-asan --output-on-failure -j"$jobs"
+}
+
+# One fuzz target for a bounded time, starting from the committed corpus (left
+# as it is); a crash, a sanitizer report or a broken promise fails it.
+fuzz_one() {
+    local target=$1 work=$2
+    mkdir -p "$work/$target"
+    if build-fuzz/fuzz/fuzz_"$target" -max_total_time="$fuzz_seconds" -close_fd_mask=1 \
+        -artifact_prefix="$work/$target-" "$work/$target" "fuzz/corpus/$target" >"$work/$target.log" 2>&1; then
+        echo "fuzz_$target: $(grep -o 'DONE.*' "$work/$target.log" | tail -1)"
+        return 0
+    fi
+    echo "fuzz_$target FAILED:"
+    tail -n 60 "$work/$target.log"
+    return 1
+}
+
+fuzz_seconds=${TAVBOOT_FUZZ_SECONDS:-60}
+fuzz_targets=(intel_hex memory_image compatibility arguments)
+
+bounded_fuzzing() {
+    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTAVBOOT_FUZZ=ON -DTAVBOOT_TESTS=OFF >/dev/null &&
+        cmake --build build-fuzz --target fuzzers -j"$jobs" || return 1
+    local work status=0 running=0
+    work=$(mktemp -d)
+    for target in "${fuzz_targets[@]}"; do
+        fuzz_one "$target" "$work" &
+        running=$((running + 1))
+        if ((running >= jobs)); then
+            wait -n || status=1
+            running=$((running - 1))
+        fi
+    done
+    while ((running > 0)); do
+        wait -n || status=1
+        running=$((running - 1))
+    done
+    rm -rf "$work"
+    return $status
+}
+
+# tavboot under Valgrind memcheck against `tavboot simulate`: no errors, no leaks.
+# Returns tavboot's own status, 9 for a memcheck report (then shown).
+memcheck() {
+    local log status
+    log=$(mktemp -d)
+    valgrind -q --error-exitcode=9 --leak-check=full --log-file="$log/%p" build/cli/tavboot "$@" >/dev/null 2>&1
+    status=$?
+    if ((status == 9)); then
+        echo "memcheck: tavboot $*"
+        cat "$log"/*
+    fi
+    rm -rf "$log"
+    return $status
+}
+
+valgrind_cli() {
+    local work simulator status=0
+    work=$(mktemp -d)
+    build/cli/tavboot simulate --count 2 --link-prefix "$work/port" --erase-delay 0 --program-delay 0 \
+        >"$work/simulator" &
+    simulator=$!
+    for _ in $(seq 100); do
+        [[ -e "$work/port1" ]] && break
+        sleep 0.1
+    done
+    memcheck download --port "$work/port0" examples/sample.hex || status=1
+    memcheck download --port "$work/port0" --port "$work/port1" examples/sample.tvk || status=1
+    memcheck appinfo --port "$work/port1" || status=1
+    memcheck hwinfo --port "$work/port1" || status=1
+    memcheck download --port "$work/no-such-port" examples/sample.hex
+    [[ $? == 1 ]] || status=1
+    memcheck inspect examples/sample.tvk || status=1
+    kill -TERM "$simulator"
+    wait "$simulator"
+    rm -rf "$work"
+    return $status
+}
+
+# The Windows programs cross-built with mingw-w64, then the real window and the
+# Win32 serial back end driven under Wine against the simulated device.
+windows_tests() {
+    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DTAVBOOT_TESTS=OFF >/dev/null &&
+        cmake --build build-win -j"$jobs" &&
+        tests/wine/run_gui_tests.sh build-win build
+}
+
 stage "host build and tests" host_tests
+stage "sanitizer build and tests (ASan, UBSan)" sanitizer_tests
+stage "bounded fuzzing (${fuzz_seconds} s a target, ASan, UBSan)" bounded_fuzzing
+stage "Valgrind memcheck of the command line" valgrind_cli
+stage "Windows build and tests under Wine" windows_tests
 exit $failed

@@ -1,5 +1,6 @@
 // Serial port over real pseudo-terminals: opening, exclusive access, line settings, the read rule, hang-up.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -21,16 +22,20 @@ int OpenDescriptorCount() {
     return count;
 }
 
-// OpenPort of path in a child process, as another program would; optionally as
-// an ordinary user. Returns the child's OpenPort result.
+// Opens path in a child process, as another program would: through OpenPort,
+// or as an ordinary user with a plain open(). Returns 1 when it could open.
 int OpenInOtherProcess(const char* path, bool as_ordinary_user) {
     pid_t child = fork();
     if (child == 0) {
         g_loader.port = kNoPort;  // the parent's port is not this process's to close
-        if (as_ordinary_user && setuid(65534) != 0) _exit(99);
-        int opened = OpenPort(path, "19200", 8);
-        ClosePort();
-        _exit(opened);
+        if (!as_ordinary_user) {
+            int opened = OpenPort(path, "19200", 8);
+            ClosePort();
+            _exit(opened);
+        }
+        if (setuid(65534) != 0) _exit(99);
+        int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -54,8 +59,16 @@ TEST_F(SerialPortTest, FailedOpenLeavesNoPortAndNoDescriptor) {
 }
 
 TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
-    OpenLoaderPort(8);
+    // Left behind by some earlier program: a cooked, flow-controlled 7E2 line at 9600.
     struct termios line;
+    ASSERT_EQ(tcgetattr(pty.slave, &line), 0);
+    line.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+    line.c_oflag |= OPOST | ONLCR;
+    line.c_lflag |= ICANON | ECHO | ISIG;
+    line.c_cflag = (line.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    cfsetspeed(&line, B9600);
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &line), 0);
+    OpenLoaderPort(8);
     ASSERT_EQ(tcgetattr(pty.slave, &line), 0);
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
     EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B19200));
@@ -144,6 +157,7 @@ TEST_F(SerialPortTest, LateBytesStayQueuedForTheNextReadEvenAcrossAReopen) {
     EXPECT_EQ(ReadPort(buffer, 1), 0);
     WriteAll(pty.master, {0x42});
     usleep(20000);
+    // The test keeps the line open, as the simulator does: a reopen flushes nothing.
     ClosePort();
     WriteAll(pty.master, {0x43});
     OpenLoaderPort(8);

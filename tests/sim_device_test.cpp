@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "boot/loader_state.h"
@@ -62,11 +63,11 @@ TEST_F(SimDeviceTest, BootloaderIdentityUnlockAndErase) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_loader.receive), 16), "TAV-SIM-PLATFORM");
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_loader.receive) + 16, 8), std::string("HW-2\0\0\0\0", 8));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(g_loader.receive) + 24), "BOOT 2.1");
+    double start = NowMs();  // the erase starts when the unlock message is in
     ASSERT_EQ(UnlockBootloader(g_loader.transmit, g_loader.receive, 'h'), 1);
-    double start = NowMs();
     ASSERT_TRUE(Reopen(kLongReadTimeoutMs));
     EXPECT_EQ(ReadAcknowledge(g_loader.receive), 1);
-    EXPECT_GE(NowMs() - start, 140.0);
+    EXPECT_GE(NowMs() - start, 149.0);
     std::lock_guard<std::mutex> guard(device.lock);
     EXPECT_EQ(device.type_letter, 'h');
     EXPECT_EQ(device.erased, 1);
@@ -90,8 +91,12 @@ TEST_F(SimDeviceTest, DownloadLandsInFlashAndEveryByteIsRecorded) {
     EXPECT_EQ(received[before], 0xAA);
     EXPECT_EQ(received[before + 35 + 1], image[32]);
 
-    // No further message: the device runs its application again.
+    // No further message: the device runs its application again, and a new
+    // download starts from an erased flash.
     EXPECT_EQ(ReadApplicationInfo(g_loader.transmit, g_loader.receive), 1);
+    ASSERT_EQ(Reopen(100), 1);
+    ASSERT_EQ(ReachDataPhase(), 1);
+    EXPECT_EQ(SimFlash(&device)[4096], 0xFF);
 }
 
 TEST_F(SimDeviceTest, MessageWithBadChecksumIsRefusedAndNotCounted) {
@@ -227,9 +232,12 @@ TEST_F(SimDeviceTest, SlowAnswersStillArriveWithinTheLongTimeout) {
 TEST_F(SimDeviceTest, PacedLineTakesByteTimes) {
     config.paced = 1;
     StartDevice();
+    double start = NowMs();
+    ASSERT_EQ(ReadApplicationInfo(g_loader.transmit, g_loader.receive), 1);
+    EXPECT_GE(NowMs() - start, (8 + 29) * 10 / 19.2);  // request in, reply out
     ASSERT_EQ(ReachDataPhase(), 1);
     std::vector<uint8_t> image = PatternImage(32 * 32, 9);
-    double start = NowMs();
+    start = NowMs();
     ASSERT_EQ(SendMessages(image, 0, 32), 1);
     // 32 messages of 35 bytes in, 33 acknowledgements out, 10 bits a byte at 19200 baud.
     EXPECT_GE(NowMs() - start, (32 * 35 + 33) * 10 / 19.2);
@@ -276,8 +284,10 @@ TEST(SimRunnerTest, ServesThroughItsLinkUntilTerminatedThenWritesTheFlash) {
     ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // stale link from an earlier run
     int out[2];
     ASSERT_EQ(pipe(out), 0);
+    std::fflush(stdout);  // or the child would print the test's pending output too
     pid_t child = fork();
     if (child == 0) {
+        close(out[0]);
         dup2(out[1], 1);
         SimConfig config;
         SimDefaultConfig(&config);
@@ -285,6 +295,10 @@ TEST(SimRunnerTest, ServesThroughItsLinkUntilTerminatedThenWritesTheFlash) {
         _exit(RunSimulator(&config, link.c_str(), flash_out.c_str()));
     }
     close(out[1]);
+    // However the test ends, the simulator does not outlive it.
+    std::unique_ptr<pid_t, void (*)(pid_t*)> reaper(&child, [](pid_t* pid) {
+        if (*pid > 0 && kill(*pid, SIGKILL) == 0) waitpid(*pid, nullptr, 0);
+    });
     std::vector<uint8_t> line;
     while (line.empty() || line.back() != '\n') {
         std::vector<uint8_t> byte = ReadUpTo(out[0], 1, 5000);
@@ -312,6 +326,7 @@ TEST(SimRunnerTest, ServesThroughItsLinkUntilTerminatedThenWritesTheFlash) {
     kill(child, SIGTERM);
     int status = 0;
     waitpid(child, &status, 0);
+    child = 0;
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     struct stat info;

@@ -33,7 +33,7 @@ static bool SameClass(const std::string& actual, const char* expected) {
     return _stricmp(actual.c_str(), expected) == 0;
 }
 
-std::string ClassOf(HWND window) {
+static std::string ClassOf(HWND window) {
     char name[128] = "";
     GetClassNameA(window, name, sizeof(name));
     return name;
@@ -290,15 +290,6 @@ int WaitStatus(const GuiUnderTest& gui, const char* text, DWORD timeout_ms,
         if (GetTickCount() - start > timeout_ms) return 0;
         Sleep(kPollMs);
     }
-}
-
-int WaitEnabled(HWND window, bool enabled, DWORD timeout_ms) {
-    const DWORD start = GetTickCount();
-    while ((IsWindowEnabled(window) != FALSE) != enabled) {
-        if (GetTickCount() - start > timeout_ms) return 0;
-        Sleep(kPollMs);
-    }
-    return 1;
 }
 
 static BOOL CALLBACK MatchEdit(HWND window, LPARAM context) {

@@ -46,7 +46,6 @@ long WaitGuiExit(GuiUnderTest* gui, DWORD timeout_ms);
 
 std::string TextOf(HWND window);
 std::string StatusText(const GuiUnderTest& gui);
-std::string ClassOf(HWND window);
 void Click(HWND button);
 void MenuCommand(const GuiUnderTest& gui, WORD command);
 
@@ -62,7 +61,6 @@ void ExpectNoBox(const GuiUnderTest& gui, DWORD quiet_ms);
 // Waits until the status line equals text; records every distinct status seen.
 int WaitStatus(const GuiUnderTest& gui, const char* text, DWORD timeout_ms,
                std::vector<std::string>* seen = nullptr);
-int WaitEnabled(HWND window, bool enabled, DWORD timeout_ms);
 
 // Clicks OpenFile, types path into the Open dialog and presses its OK button.
 int ChooseFile(const GuiUnderTest& gui, const char* path);

@@ -2,6 +2,7 @@
 """Images for the Wine GUI tests, and the check of the simulated device's flash after a download.
 
   wine_images.py make DIR            writes small.hex, small.tvk and notes.bin into DIR
+  wine_images.py pages HEX           the number of pages the loader sends for HEX
   wine_images.py check-flash FLASH HEX
       the flash (as the simulator writes it) must hold every page that the loader
       sends for HEX, and 0xFF everywhere else
@@ -65,10 +66,14 @@ def make(folder):
     (folder / "notes.bin").write_bytes(b"not an image\r\n")
 
 
+def page_count(length):
+    return ((length - FIRST_OFFSET) >> 10) + 1
+
+
 def check_flash(flash_path, hex_path):
     flash = Path(flash_path).read_bytes()
     image, length = decode_hex(Path(hex_path).read_text())
-    pages = ((length - FIRST_OFFSET) >> 10) + 1
+    pages = page_count(length)
     end = FIRST_OFFSET + pages * PAGE
     problems = []
     if flash[FIRST_OFFSET:end] != bytes(image[FIRST_OFFSET:end]):
@@ -82,6 +87,9 @@ def check_flash(flash_path, hex_path):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
+        return 0
+    if len(sys.argv) == 3 and sys.argv[1] == "pages":
+        print(page_count(decode_hex(Path(sys.argv[2]).read_text())[1]))
         return 0
     if len(sys.argv) == 4 and sys.argv[1] == "check-flash":
         return check_flash(sys.argv[2], sys.argv[3])

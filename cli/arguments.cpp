@@ -1,0 +1,97 @@
+// tavboot's command line: the subcommands, their options and their checks.
+#include "cli/arguments.h"
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+const char kHelpFooter[] =
+    "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path.\n"
+    "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
+
+void AddPortOption(CLI::App* command, Arguments& args) {
+    command->add_option("--port", args.device.port, "serial port: COM1..COM9 or a device path")
+        ->default_str("COM1");
+}
+
+void AddBootValueOption(CLI::App* command, Arguments& args) {
+    command->add_option("--boot-value", args.device.boot_value, "enter-boot value instead of the built-in one")
+        ->check(HexDigits(4));
+}
+
+void AddDownload(CLI::App& app, Arguments& args) {
+    CLI::App* command = app.add_subcommand("download", "download an image file into the device");
+    command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+        ->allow_extra_args(false)
+        ->default_str("COM1");
+    command->add_option("--ports-from", args.ports_from, "file naming one port a line")->check(CLI::ExistingFile);
+    AddBootValueOption(command, args);
+    command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
+        ->check(HexDigits(8));
+    command->add_flag("--json", args.json, "print one JSON object with the result of every port");
+    command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
+    command->footer(kHelpFooter);
+}
+
+void AddQueries(CLI::App& app, Arguments& args) {
+    CLI::App* hwinfo = app.add_subcommand("hwinfo", "read the bootloader's identity (the device stays in its bootloader)");
+    AddPortOption(hwinfo, args);
+    AddBootValueOption(hwinfo, args);
+    hwinfo->add_flag("--json", args.json, "print one JSON object");
+    hwinfo->footer(kHelpFooter);
+    CLI::App* appinfo = app.add_subcommand("appinfo", "read the application's name and firmware version");
+    AddPortOption(appinfo, args);
+    appinfo->add_flag("--json", args.json, "print one JSON object");
+    appinfo->footer(kHelpFooter);
+}
+
+void AddInspect(CLI::App& app, Arguments& args) {
+    CLI::App* command = app.add_subcommand("inspect", "load an image file as a download would and describe it");
+    command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
+    command->add_flag("--json", args.json, "print one JSON object");
+}
+
+Command ChosenCommand(const CLI::App& app) {
+    static const struct {
+        const char* name;
+        Command command;
+    } kCommands[] = {{"hwinfo", CommandHwInfo},     {"appinfo", CommandAppInfo}, {"inspect", CommandInspect},
+                     {"simulate", CommandSimulate}, {"demo", CommandDemo},       {"ports", CommandPorts}};
+    for (const auto& entry : kCommands)
+        if (app.got_subcommand(entry.name)) return entry.command;
+    return CommandDownload;
+}
+
+}  // namespace
+
+CLI::Validator HexDigits(size_t count) {
+    return CLI::Validator(
+        [count](std::string& value) -> std::string {
+            if (value.size() == count && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+                return "";
+            return "must be exactly " + std::to_string(count) + " hex digits";
+        },
+        std::to_string(count) + " hex digits");
+}
+
+int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit_status, std::ostream& out,
+                   std::ostream& err) {
+    CLI::App app{"tavboot: firmware download through the device's serial bootloader", "tavboot"};
+    app.set_version_flag("--version", "tavboot 0.0.10");
+    app.require_subcommand(1, 1);
+    app.footer(kHelpFooter);
+    AddDownload(app, *args);
+    AddQueries(app, *args);
+    AddInspect(app, *args);
+    AddSimulate(app, args->simulate);
+    app.add_subcommand("demo", "download the built-in sample into a simulated device and check its flash");
+    app.add_subcommand("ports", "list the serial ports of this machine");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        *exit_status = app.exit(error, out, err) == 0 ? kExitOk : kExitUsage;
+        return 0;
+    }
+    args->command = ChosenCommand(app);
+    return 1;
+}

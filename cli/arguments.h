@@ -1,0 +1,26 @@
+// tavboot's command line: argv parsed into one record, without running anything.
+#pragma once
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_commands.h"
+#include "cli/sim_commands.h"
+
+enum Command { CommandDownload, CommandHwInfo, CommandAppInfo, CommandInspect, CommandSimulate, CommandDemo, CommandPorts };
+
+struct Arguments {
+    Command command = CommandDownload;
+    DeviceOptions device;
+    std::vector<std::string> ports;
+    std::string ports_from;
+    std::string file;
+    bool json = false;
+    SimulateOptions simulate;
+};
+
+// Parses argv into args. Returns 1 when args.command is to run; 0 when the process
+// ends here with *exit_status (help or version printed to out, 0; a usage error
+// printed to err, kExitUsage).
+int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit_status, std::ostream& out,
+                   std::ostream& err);
