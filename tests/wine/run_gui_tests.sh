@@ -79,7 +79,7 @@ make_prefix() {
     wineboot >>"$work/wineboot.log" 2>&1
     mkdir -p "$drive"
     cp "$win_build/app/tavboot-gui.exe" "$win_build/tests/wine/gui_driver.exe" \
-       "$win_build/tests/wine/serial_check.exe" "$drive/"
+       "$win_build/tests/wine/serial_check.exe" "$win_build/cli/tavboot.exe" "$drive/"
     python3 "$here/wine_images.py" make "$drive"
     cp "$root/examples/sample.hex" "$drive/"
 }
@@ -187,6 +187,38 @@ run_serial_checks() {
     serial serial-late-byte "--fault late-extra-byte" --late-byte
 }
 
+# console NAME "SIM OPTIONS" STATUS TEXT ARGUMENTS: tavboot.exe on COM1 against a fresh
+# device ends with STATUS and prints TEXT (stdout and stderr together).
+console() {
+    local name=$1 options=$2 expect=$3 text=$4
+    shift 4
+    wanted "$name" || return 0
+    unlink_ports
+    # shellcheck disable=SC2086
+    start_sim com1 $options
+    (cd "$drive" && timeout 300 wine tavboot.exe "$@") 2>&1 | tr -d '\r' >"$work/console.log"
+    local status=${PIPESTATUS[0]}
+    stop_sim
+    if [ "$status" -eq "$expect" ] && grep -qF -- "$text" "$work/console.log"; then
+        record "$name" 0
+    else
+        echo "[$name] exit status $status (expected $expect), output:"
+        sed "s/^/[$name] /" "$work/console.log"
+        record "$name" 1
+    fi
+}
+
+run_console_checks() {
+    wanted console || return 0
+    console console-download "" 0 "BOOT info: Boot successful finished" download 'C:\tavtest\small.hex'
+    check_flash console-flash "$drive/small.hex"
+    console console-hwinfo "" 0 '"hw_platform": "TAV-SIM-PLATFORM"' hwinfo --json
+    console console-appinfo "" 0 "FW version: FW 3.4" appinfo
+    console console-failure "--fault no-page-ack --fault-arg 1" 1 "BOOT info: Boot write to Flash error" \
+        download 'C:\tavtest\small.hex'
+    console console-no-port "" 1 "COM port info: COM open error" hwinfo --port COM8
+}
+
 run_gui_scenarios() {
     local hex='C:\tavtest\small.hex' tvk='C:\tavtest\small.tvk' bin='C:\tavtest\notes.bin'
     local main_shot=- box_shot=- port_shot=-
@@ -242,6 +274,7 @@ command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
 start_display
 make_prefix
 run_serial_checks
+run_console_checks
 run_gui_scenarios
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
