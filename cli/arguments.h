@@ -7,7 +7,15 @@
 #include "cli/cli_commands.h"
 #include "cli/sim_commands.h"
 
-enum Command { CommandDownload, CommandHwInfo, CommandAppInfo, CommandInspect, CommandSimulate, CommandDemo, CommandPorts };
+enum Command {
+    CommandDownload,
+    CommandHwInfo,
+    CommandAppInfo,
+    CommandInspect,
+    CommandSimulate,
+    CommandDemo,
+    CommandPorts,
+};
 
 struct Arguments {
     Command command = CommandDownload;

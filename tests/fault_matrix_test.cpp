@@ -115,9 +115,9 @@ protected:
     void Download() {
         const bool slow = config.fault == SimFaultVerySlow;
         Timed("DownLoad", kStartBoundMs, [] { StartDownload(); });
+        const uint32_t last_position = kImageFirstOffset + kPages * kPageSize - kMessageDataSize;
         for (int tick = 0; g_loader.transfer_state != 0 && tick < 10000; ++tick) {
-            const bool last_message = g_loader.transfer_state == 2 &&
-                                      g_loader.send_position + kMessageDataSize == kImageFirstOffset + kPages * kPageSize;
+            const bool last_message = g_loader.transfer_state == 2 && g_loader.send_position == last_position;
             if (slow && tick == 2) SetDelay(1);
             if (slow && last_message) SetDelay(GetParam().arg);
             Timed("tick", kTickBoundMs, [] { TransferStep(); });

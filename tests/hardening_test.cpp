@@ -311,7 +311,8 @@ TEST_F(InterruptTest, SecondTavbootGetsComOpenErrorAndDisturbsNothing) {
     ASSERT_EQ(LoadImageFromPath(kSample.c_str()), 1);
     const std::vector<uint8_t> flash = SimFlash(device);
     const uint32_t end = kImageFirstOffset + 13 * kPageSize;
-    EXPECT_TRUE(std::equal(g_loader.image + kImageFirstOffset, g_loader.image + end, flash.begin() + kImageFirstOffset));
+    EXPECT_TRUE(std::equal(g_loader.image + kImageFirstOffset, g_loader.image + end,
+                           flash.begin() + kImageFirstOffset));
 }
 
 TEST_F(InterruptTest, CtrlCAtAnyMomentLeavesNoPortHeld) {
