@@ -71,13 +71,6 @@ static void AskLowLatency(int fd) {
     ioctl(fd, TIOCSSERIAL, &serial);
 }
 
-// Exclusive access: the lock keeps out everyone who asks for it (another
-// tavboot, even as root); the exclusive flag keeps ordinary users from opening
-// the line at all.
-static int TakeExclusiveAccess(int fd) {
-    return flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0;
-}
-
 // The exclusive flag belongs to the terminal, not to this descriptor, and
 // outlives it while someone else (a simulator, a getty) keeps the line open;
 // so it is cleared, but only by the holder of the lock who set it.
@@ -93,18 +86,24 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
-    if (!TakeExclusiveAccess(fd)) {
+    // Exclusive access: the lock keeps out everyone who asks for it (another
+    // tavboot, even as root); the exclusive flag keeps ordinary users from
+    // opening the line at all.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);  // the line stays as its holder set it
         return 0;
     }
+    // Held from here on, before the exclusive flag is set, so that an interrupt
+    // at any moment finds the port to release.
+    g_loader.port = fd;
+    g_loader.read_timeout_ms = read_timeout_ms;
     int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || !ConfigureLine(fd, baud_text) || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ReleasePort(fd);
+    if (ioctl(fd, TIOCEXCL) != 0 || flags < 0 || !ConfigureLine(fd, baud_text) ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ClosePort();
         return 0;
     }
     AskLowLatency(fd);
-    g_loader.port = fd;
-    g_loader.read_timeout_ms = read_timeout_ms;
     return 1;
 }
 
