@@ -109,16 +109,18 @@ protected:
         EXPECT_EQ(SimStartThread(devices.back().get()), 1);
         return devices.back().get();
     }
-    // Interrupts tavboot once moment shows on its stderr (no moment: once the
-    // latest device has had the sync byte); it must end with 130 at once,
-    // leaving every port free and no process behind.
-    void InterruptAt(const std::vector<std::string>& args, const std::string& moment, bool whole_group) {
+    // Interrupts tavboot after_ms after moment shows on its stderr (no moment:
+    // once the latest device has had the sync byte); it must end with 130 at
+    // once, leaving every port free and no process behind.
+    void InterruptAt(const std::vector<std::string>& args, const std::string& moment, bool whole_group,
+                     int after_ms = 0) {
         BackgroundProcess process = StartTavboot(args, whole_group);
         if (moment.empty()) {
             for (int wait = 0; wait < 3000 && SimReceived(devices.back().get()).size() <= 8; ++wait) usleep(1000);
         } else {
             ASSERT_TRUE(WaitForStderr(&process, moment, 60)) << process.err;
         }
+        usleep(useconds_t(after_ms) * 1000);
         const double sent = NowMs();
         kill(whole_group ? -process.pid : process.pid, SIGINT);
         EXPECT_EQ(FinishProcess(&process, 30), 130) << process.err;
@@ -318,17 +320,19 @@ TEST_F(InterruptTest, SecondTavbootGetsComOpenErrorAndDisturbsNothing) {
 TEST_F(InterruptTest, CtrlCAtAnyMomentLeavesNoPortHeld) {
     const struct {
         const char* moment;
+        int after_ms;
         SimFault fault;
         int erase_delay_ms;
     } moments[] = {
-        {"status: Bootloader CRC is correct", SimFaultWrongKey, 0},  // during the 128 unlock reads
-        {"status:  BOOTLoader actived ", SimFaultNone, 4000},        // waiting for the erase
-        {"status:  BOOTLoader, Write page 0", SimFaultNone, 0},      // during the transfer
+        {"status: Bootloader CRC is correct", 0, SimFaultWrongKey, 0},  // during the 128 unlock reads
+        {"status:  BOOTLoader actived ", 0, SimFaultNone, 4000},        // closing and opening the port again
+        {"status:  BOOTLoader actived ", 1000, SimFaultNone, 4000},     // waiting for the erase
+        {"status:  BOOTLoader, Write page 0", 0, SimFaultNone, 0},      // during the transfer
     };
     for (const auto& moment : moments) {
-        SCOPED_TRACE(moment.moment);
+        SCOPED_TRACE(std::string(moment.moment) + " +" + std::to_string(moment.after_ms) + " ms");
         SimDevice* device = StartDevice(DeviceConfig(1, moment.erase_delay_ms, moment.fault));
-        InterruptAt({"download", "--port", device->slave_path, kSample}, moment.moment, false);
+        InterruptAt({"download", "--port", device->slave_path, kSample}, moment.moment, false, moment.after_ms);
     }
     // While a silent device is polled for its bootloader.
     for (const char* command : {"download", "hwinfo"}) {
