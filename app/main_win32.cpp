@@ -19,7 +19,7 @@ static const char kMainTitle[] = " Tav_BOOT  0.0.10 ";
 enum : UINT_PTR { kTransferTimerId = 1 };
 enum : UINT { kTransferTimerPeriodMs = 1 };
 
-struct ChildSpec {
+struct ChildControl {
     const char* class_name;
     const char* text;
     DWORD ex_style;
@@ -27,7 +27,7 @@ struct ChildSpec {
 };
 
 // In creation order; the status bar places itself along the bottom edge.
-static const ChildSpec kChildren[] = {
+static const ChildControl kChildren[] = {
     {"STATIC", nullptr, WS_EX_CLIENTEDGE, 20, 40, 140, 20},
     {"STATIC", nullptr, WS_EX_CLIENTEDGE, 200, 40, 140, 20},
     {"STATIC", nullptr, WS_EX_CLIENTEDGE, 380, 40, 140, 20},
@@ -107,10 +107,10 @@ static int CreateMainFrame() {
 
 static int CreateChildren() {
     for (int i = 0; i < kChildCount; ++i) {
-        const ChildSpec& spec = kChildren[i];
-        HWND child = CreateWindowExA(spec.ex_style, spec.class_name, spec.text,
-                                     WS_CHILD | WS_VISIBLE, spec.x, spec.y, spec.width,
-                                     spec.height, MainWindow(), nullptr, ModuleInstance(),
+        const ChildControl& control = kChildren[i];
+        HWND child = CreateWindowExA(control.ex_style, control.class_name, control.text,
+                                     WS_CHILD | WS_VISIBLE, control.x, control.y, control.width,
+                                     control.height, MainWindow(), nullptr, ModuleInstance(),
                                      nullptr);
         if (child == nullptr) return 0;
         *ChildSlot(i) = child;

@@ -27,33 +27,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_display() {
-    local n
-    for n in $(seq 141 190); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && return 0
-            sleep 0.1
-        done
-    done
-    echo "no display could be started" >&2
-    exit 1
-}
+# shellcheck source=tests/wine/wine_session.sh
+. tests/wine/wine_session.sh
 
-# Wine's own desktop window (there is no window manager); the server stays up
-# between the programs. The first program starts the services, whose mount
-# manager remakes com1, so the device's link is made only after that.
+# The loaders on the prefix's C: drive.
 make_prefix() {
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
-    wineserver -k
-    wineserver -w
-    wineserver -p >/dev/null 2>&1
-    wine cmd /c exit >/dev/null 2>&1
+    start_wine_desktop /dev/null
     mkdir -p "$drive"
     cp "$win/app/tavboot-gui.exe" "$win/cli/tavboot.exe" "$win/tests/wine/gui_driver.exe" "$drive/"
 }
@@ -88,7 +67,7 @@ console_seconds() {
 }
 
 command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
-start_display
+start_display 141 190
 make_prefix
 echo "Under Wine, paced at 19200 baud, device delays 0 ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf "%5s %9s %22s %6s %24s %6s\n" pages "ideal s" "window: click to box s" ratio "console: load to end s" ratio

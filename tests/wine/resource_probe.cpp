@@ -13,7 +13,7 @@ static const WORD kCzech = MAKELANGID(LANG_CZECH, SUBLANG_DEFAULT);  // 0x0405
 // Class ordinals of a dialog template.
 enum : WORD { kButtonAtom = 0x0080, kStaticAtom = 0x0082, kComboBoxAtom = 0x0085 };
 
-struct ItemSpec {
+struct DialogItemLayout {
     WORD class_atom;
     int id;
     const char* text;
@@ -21,7 +21,7 @@ struct ItemSpec {
     short x, y, width, height;
 };
 
-static const ItemSpec kPortDialogItems[] = {
+static const DialogItemLayout kPortDialogItems[] = {
     {kButtonAtom, IDOK, "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 97, 69, 50, 14},
     {kComboBoxAtom, IDC_PORT_LIST, "", CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 101, 18, 48, 53},
     {kStaticAtom, -1, "COM number", SS_LEFT | WS_GROUP, 18, 22, 42, 8},
@@ -155,9 +155,9 @@ static void CheckMenu(HMODULE module) {
     DestroyMenu(menu);
 }
 
-static void CheckDialogItem(TemplateReader& reader, const BYTE* base, const ItemSpec& spec) {
+static void CheckDialogItem(TemplateReader& reader, const BYTE* base, const DialogItemLayout& item) {
     reader.AlignDword(base);
-    const std::string label = std::string("dialog item \"") + spec.text + "\"";
+    const std::string label = std::string("dialog item \"") + item.text + "\"";
     const DWORD help_id = reader.Dword(), ex_style = reader.Dword(), style = reader.Dword();
     const short x = static_cast<short>(reader.Word()), y = static_cast<short>(reader.Word());
     const short width = static_cast<short>(reader.Word()), height = static_cast<short>(reader.Word());
@@ -167,12 +167,12 @@ static void CheckDialogItem(TemplateReader& reader, const BYTE* base, const Item
     reader.NameOrOrdinal(&text);
     reader.at += reader.Word();  // creation data
     Expect(help_id == 0 && ex_style == 0, label + ": no help id or extended style");
-    ExpectText(std::to_string(style), std::to_string(WS_CHILD | WS_VISIBLE | spec.style), label + " style");
-    Expect(x == spec.x && y == spec.y && width == spec.width && height == spec.height,
+    ExpectText(std::to_string(style), std::to_string(WS_CHILD | WS_VISIBLE | item.style), label + " style");
+    Expect(x == item.x && y == item.y && width == item.width && height == item.height,
            label + " place and size");
-    ExpectText(std::to_string(id), std::to_string(spec.id), label + " id");
-    ExpectText(std::to_string(class_atom), std::to_string(spec.class_atom), label + " class");
-    ExpectText(text, spec.text, label + " text");
+    ExpectText(std::to_string(id), std::to_string(item.id), label + " id");
+    ExpectText(std::to_string(class_atom), std::to_string(item.class_atom), label + " class");
+    ExpectText(text, item.text, label + " text");
 }
 
 // The extended template, field by field.
@@ -204,7 +204,7 @@ static void CheckPortDialog(HMODULE module) {
     ExpectText(reader.Text(), "MS Shell Dlg", "font face");
     ExpectText(std::to_string(items), std::to_string(kPortDialogItemCount), "dialog items");
     if (items != kPortDialogItemCount) return;
-    for (const ItemSpec& spec : kPortDialogItems) CheckDialogItem(reader, base, spec);
+    for (const DialogItemLayout& item : kPortDialogItems) CheckDialogItem(reader, base, item);
 }
 
 void CheckGuiResources(const char* exe_path) {

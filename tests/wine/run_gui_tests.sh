@@ -47,36 +47,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_display() {
-    local n
-    for n in $(seq 91 140); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && return 0
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null
-    done
-    echo "no display could be started" >&2
-    exit 1
-}
+# shellcheck source=tests/wine/wine_session.sh
+. "$here/wine_session.sh"
 
-# One prefix for the whole run; windows live in an 800 x 600 virtual desktop
-# so that Wine draws the title bars itself (there is no window manager).
+# One prefix for the whole run, with the test programs and images on its C: drive.
 make_prefix() {
-    wineboot -i >"$work/wineboot.log" 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
-    # The desktop is chosen when the server starts: start it afresh, and keep it
-    # running between the test programs. Its device manager links the COM ports
-    # it finds once, at its start: let that happen before the tests link theirs.
-    wineserver -k
-    wineserver -w
-    wineserver -p >/dev/null 2>&1
-    wineboot >>"$work/wineboot.log" 2>&1
+    start_wine_desktop "$work/wineboot.log"
     mkdir -p "$drive"
     cp "$win_build/app/tavboot-gui.exe" "$win_build/tests/wine/gui_driver.exe" \
        "$win_build/tests/wine/serial_check.exe" "$win_build/cli/tavboot.exe" "$drive/"
@@ -271,7 +247,7 @@ run_gui_scenarios() {
 }
 
 command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
-start_display
+start_display 91 140
 make_prefix
 run_serial_checks
 run_console_checks
