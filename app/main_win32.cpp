@@ -7,7 +7,7 @@
 #include "app/main_window.h"
 #include "app/port_dialog.h"
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 #include "res/resource_ids.h"
 

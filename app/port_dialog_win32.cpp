@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/port_dialog.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "res/resource_ids.h"
 
 static INT_PTR CALLBACK PortDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

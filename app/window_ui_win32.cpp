@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "app/main_window.h"
-#include "boot/operator_ui.h"
-#include "boot/loader_state.h"
+#include "core/operator_ui.h"
+#include "core/loader_state.h"
 
 static HWND MainWindow() {
     return static_cast<HWND>(g_loader.main_window);

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "sim/sim_device.h"

@@ -1,20 +1,10 @@
-// Helpers shared by the boot control operations and the file loading.
+// Helpers shared by the boot control operations.
 #include "boot/boot_common.h"
 
 #include <cstring>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
-
-const char kCaptionBoot[] = "BOOT info";
-const char kCaptionComPort[] = "COM port info";
-const char kCaptionFile[] = "File info";
-
-int RefuseDuringTransfer() {
-    if (g_loader.transfer_state == 0) return 0;
-    ShowMessage("A download is running; wait until it has finished", kCaptionBoot, IconWarning);
-    return 1;
-}
 
 void ShowRecordField(InfoField field, const uint8_t* record, int width) {
     char text[2 + kReceiveSize + 1] = "  ";

@@ -1,17 +1,8 @@
-// Helpers shared by the boot control operations and the file loading.
+// Helpers shared by the boot control operations.
 #pragma once
 #include <cstdint>
 
-#include "boot/operator_ui.h"
-
-// Texts that more than one operation shows.
-extern const char kCaptionBoot[];     // "BOOT info"
-extern const char kCaptionComPort[];  // "COM port info"
-extern const char kCaptionFile[];     // "File info"
-
-// While a page transfer runs it owns the port and the image: other operations are
-// refused with a warning box. Returns 1 when the caller must stop.
-int RefuseDuringTransfer();
+#include "core/shared_reports.h"
 
 // Shows record[0..width) behind two blanks, up to the first zero byte.
 void ShowRecordField(InfoField field, const uint8_t* record, int width);

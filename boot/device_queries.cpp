@@ -1,7 +1,7 @@
 // HW info and Application FW: read the device's identity without writing anything.
 #include "boot/boot_common.h"
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 

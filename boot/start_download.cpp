@@ -3,7 +3,7 @@
 
 #include "boot/boot_common.h"
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/compatibility.h"
 #include "link/device_commands.h"
 #include "link/serial.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
 #include "cli/sample_image.h"

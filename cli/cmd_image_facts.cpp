@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
 #include "image/image_file.h"

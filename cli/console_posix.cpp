@@ -2,7 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "link/serial.h"
 

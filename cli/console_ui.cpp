@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 
 ConsoleState g_console;

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "boot/operator_ui.h"
+#include "core/operator_ui.h"
 
 struct ConsoleState {
     int stderr_is_terminal;  // progress bar in place instead of one line per status

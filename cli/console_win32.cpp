@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "link/serial.h"
 

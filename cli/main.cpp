@@ -1,7 +1,7 @@
 // tavboot: the command-line front end of the loader.
 #include <iostream>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/arguments.h"
 #include "cli/console_ui.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
 #include "image/image_file.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "fuzz/fuzz_support.h"
 #include "image/compatibility.h"
 #include "image/memory_image.h"

@@ -1,5 +1,5 @@
 // Fuzz target: any file's bytes loaded as an Intel HEX file (type letter 'h').
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

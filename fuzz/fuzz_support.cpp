@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "boot/loader_state.h"
-#include "boot/operator_ui.h"
+#include "core/loader_state.h"
+#include "core/operator_ui.h"
 #include "image/intel_hex.h"
 #include "image/memory_image.h"
 

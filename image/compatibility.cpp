@@ -1,8 +1,8 @@
 // Compatibility check: a memory image's header fields against the boot identity record.
 #include "image/compatibility.h"
 
-#include "boot/boot_common.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
+#include "core/shared_reports.h"
 #include "image/memory_image.h"
 #include "link/serial.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 
 // The first-version record size (76 bytes in a 32-bit build): the dialog is

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "boot/boot_common.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
+#include "core/shared_reports.h"
 #include "image/intel_hex.h"
 #include "image/memory_image.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/checksum.h"
 #include "link/serial.h"
 

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 
 // "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
 static void PortDevicePath(const char* port_name, char* path, size_t capacity) {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/serial.h"
 
 static HANDLE HeldPort() {

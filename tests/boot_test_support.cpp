@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "tests/recording_ui.h"

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "sim/sim_device.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "tests/link_test_support.h"

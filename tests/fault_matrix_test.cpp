@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "sim/sim_options.h"

@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "tests/boot_test_support.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/intel_hex.h"
 #include "image/memory_image.h"
 #include "tests/test_support.h"

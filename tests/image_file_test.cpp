@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/compatibility.h"
 #include "image/image_file.h"
 #include "tests/recording_ui.h"

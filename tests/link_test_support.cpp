@@ -7,7 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/serial.h"
 #include "tests/boot_test_support.h"
 #include "tests/link_test_support.h"

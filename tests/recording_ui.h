@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/operator_ui.h"
+#include "core/operator_ui.h"
 
 enum UiCallKind { UiStatus, UiMessage, UiInfoField, UiPath, UiButton };
 

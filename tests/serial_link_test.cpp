@@ -8,7 +8,7 @@
 
 #include <thread>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/serial.h"
 #include "tests/link_test_support.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "sim/sim_options.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 #include "image/image_file.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"

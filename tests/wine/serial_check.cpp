@@ -10,8 +10,8 @@
 #include <string>
 
 #include "boot/boot_control.h"
-#include "boot/loader_state.h"
-#include "boot/operator_ui.h"
+#include "core/loader_state.h"
+#include "core/operator_ui.h"
 #include "image/image_file.h"
 #include "link/device_commands.h"
 #include "link/serial.h"

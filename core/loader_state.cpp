@@ -1,5 +1,5 @@
 // The loader state record and its start-up defaults.
-#include "boot/loader_state.h"
+#include "core/loader_state.h"
 
 #include <cstring>
 
