@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/run_log.h"
+
 namespace {
 
 const char kHelpFooter[] =
@@ -19,6 +21,15 @@ void AddBootValueOption(CLI::App* command, Arguments& args) {
         ->check(HexDigits(4));
 }
 
+void AddLogOption(CLI::App* command, Arguments& args) {
+    command->add_option("--log", args.log, "append one JSON line per port operation to this file");
+}
+
+void AddRetriesOption(CLI::App* command, Arguments& args) {
+    command->add_option("--retries", args.device.retries, "try a download failing at the line again, up to N times")
+        ->check(CLI::Range(0, 100));
+}
+
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
     command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
@@ -29,6 +40,8 @@ void AddDownload(CLI::App& app, Arguments& args) {
     command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
         ->check(HexDigits(8));
     command->add_flag("--json", args.json, "print one JSON object with the result of every port");
+    AddLogOption(command, args);
+    AddRetriesOption(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
 }
@@ -38,10 +51,12 @@ void AddQueries(CLI::App& app, Arguments& args) {
     AddPortOption(hwinfo, args);
     AddBootValueOption(hwinfo, args);
     hwinfo->add_flag("--json", args.json, "print one JSON object");
+    AddLogOption(hwinfo, args);
     hwinfo->footer(kHelpFooter);
     CLI::App* appinfo = app.add_subcommand("appinfo", "read the application's name and firmware version");
     AddPortOption(appinfo, args);
     appinfo->add_flag("--json", args.json, "print one JSON object");
+    AddLogOption(appinfo, args);
     appinfo->footer(kHelpFooter);
 }
 
@@ -51,12 +66,28 @@ void AddInspect(CLI::App& app, Arguments& args) {
     command->add_flag("--json", args.json, "print one JSON object");
 }
 
+void AddStation(CLI::App& app, Arguments& args) {
+    CLI::App* command = app.add_subcommand("station", "download every board plugged into the ports, unattended");
+    command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+        ->allow_extra_args(false)
+        ->required();
+    AddBootValueOption(command, args);
+    command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
+        ->check(HexDigits(8));
+    AddLogOption(command, args);
+    AddRetriesOption(command, args);
+    command->add_option("--boards", args.boards, "end after N successful downloads in all")->check(CLI::Range(1, 1000000));
+    command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
+    command->footer(kHelpFooter);
+}
+
 Command ChosenCommand(const CLI::App& app) {
     static const struct {
         const char* name;
         Command command;
     } kCommands[] = {{"hwinfo", CommandHwInfo},     {"appinfo", CommandAppInfo}, {"inspect", CommandInspect},
-                     {"simulate", CommandSimulate}, {"demo", CommandDemo},       {"ports", CommandPorts}};
+                     {"simulate", CommandSimulate}, {"demo", CommandDemo},       {"ports", CommandPorts},
+                     {"station", CommandStation}};
     for (const auto& entry : kCommands)
         if (app.got_subcommand(entry.name)) return entry.command;
     return CommandDownload;
@@ -77,7 +108,7 @@ CLI::Validator HexDigits(size_t count) {
 int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit_status, std::ostream& out,
                    std::ostream& err) {
     CLI::App app{"tavboot: firmware download through the device's serial bootloader", "tavboot"};
-    app.set_version_flag("--version", "tavboot 0.0.10");
+    app.set_version_flag("--version", std::string("tavboot ") + kTavbootVersion);
     app.require_subcommand(1, 1);
     app.footer(kHelpFooter);
     AddDownload(app, *args);
@@ -85,7 +116,9 @@ int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit
     AddInspect(app, *args);
     AddSimulate(app, args->simulate);
     app.add_subcommand("demo", "download the built-in sample into a simulated device and check its flash");
-    app.add_subcommand("ports", "list the serial ports of this machine");
+    AddStation(app, *args);
+    app.add_subcommand("ports", "list the serial ports of this machine and what identifies them")
+        ->add_flag("--json", args->json, "print one JSON array");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

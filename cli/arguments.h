@@ -15,6 +15,7 @@ enum Command {
     CommandSimulate,
     CommandDemo,
     CommandPorts,
+    CommandStation,
 };
 
 struct Arguments {
@@ -24,6 +25,8 @@ struct Arguments {
     std::string ports_from;
     std::string file;
     bool json = false;
+    std::string log;  // --log: one JSON line per port operation appended here
+    int boards = 0;   // station: end after this many successful downloads, 0: never
     SimulateOptions simulate;
 };
 

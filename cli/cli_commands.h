@@ -9,6 +9,7 @@ struct DeviceOptions {
     std::string port = "COM1";
     std::string boot_value;  // 4 hex digits, empty: the build-time value
     std::string unlock_key;  // 8 hex digits, empty: the build-time key
+    int retries = 0;         // a download failing at the line is tried again this often
 };
 
 // The outcome of a download on one port.
@@ -17,13 +18,20 @@ struct PortResult {
     int status;           // exit status of that download
     std::string message;  // "<caption>: <text>" of its last message box
     double seconds;
+    int attempts = 1;
 };
 
 int RunInspect(const std::string& file, bool json);
 int RunDownload(const DeviceOptions& options, const std::string& file);
 int RunHwInfo(const DeviceOptions& options, bool json);
 int RunAppInfo(const DeviceOptions& options, bool json);
-int RunPorts();
+int RunPorts(bool json);
+// tavboot station: every port unattended, board after board, until Ctrl-C or `boards` successes.
+int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
+               int boards);
+// Replaces a usb:SERIAL or usb:VID:PID[:SERIAL] selector by the one port it matches;
+// other names stay. Prints the candidates and returns 0 when none or several match.
+int ResolvePortSelector(std::string* port);
 // download with every port named; several ports run in parallel processes.
 int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                  const std::string& file, bool json);

@@ -8,12 +8,13 @@
 
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
+#include "cli/download_attempts.h"
 
 namespace {
 
 // Ports named by --port and --ports-from, in that order; COM1 when none is named.
 std::vector<std::string> CollectPorts(const std::vector<std::string>& ports, const std::string& ports_from,
-                                      int* usage_error) {
+                                      int* usage_error, int* failed) {
     std::vector<std::string> all = ports;
     if (!ports_from.empty()) {
         std::ifstream list(ports_from);
@@ -21,7 +22,9 @@ std::vector<std::string> CollectPorts(const std::vector<std::string>& ports, con
         while (std::getline(list, line)) {
             const size_t begin = line.find_first_not_of(" \t\r");
             const size_t end = line.find_last_not_of(" \t\r");
-            if (begin != std::string::npos && line[begin] != '#') all.push_back(line.substr(begin, end - begin + 1));
+            if (begin == std::string::npos || line[begin] == '#') continue;
+            all.push_back(line.substr(begin, end - begin + 1));
+            if (!ResolvePortSelector(&all.back())) *failed = 1;
         }
         if (all.size() == ports.size()) {
             std::fprintf(stderr, "tavboot: %s names no port\n", ports_from.c_str());
@@ -45,7 +48,8 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     bool all_ok = true;
     for (const PortResult& result : results) {
         ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
-                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000}});
+                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
+                         {"attempts", result.attempts}});
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
@@ -55,12 +59,15 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
 int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                  const std::string& file, bool json) {
     int usage_error = 0;
-    const std::vector<std::string> all = CollectPorts(ports, ports_from, &usage_error);
+    int failed = 0;
+    const std::vector<std::string> all = CollectPorts(ports, ports_from, &usage_error, &failed);
     if (usage_error) return kExitUsage;
+    if (failed) return kExitFailed;
     if (all.size() > 1) return RunParallelDownloads(device, all, file, json);
     device.port = all[0];
     const double started = MonotonicSeconds();
-    const int status = RunDownload(device, file);
-    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started}});
+    int attempts = 1;
+    const int status = DownloadWithRetries(device, file, "download", &attempts);
+    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts}});
     return status;
 }

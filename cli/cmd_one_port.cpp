@@ -9,6 +9,7 @@
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
+#include "cli/run_log.h"
 #include "image/image_file.h"
 
 namespace {
@@ -26,6 +27,10 @@ void PrintFields(const char* const* labels, const char* const* keys, const InfoF
     nlohmann::json out = nlohmann::json::object();
     for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
     std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void LogQuery(const char* operation, const std::string& port, double started) {
+    WriteLogRecord({operation, port, "", g_console.failed ? kExitFailed : kExitOk, 1, MonotonicSeconds() - started});
 }
 
 }  // namespace
@@ -46,7 +51,9 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
     InstallInterruptHandler();
+    const double started = MonotonicSeconds();
     QueryHwInfo();
+    LogQuery("hwinfo", options.port, started);
     if (g_console.failed) return kExitFailed;
     static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
     static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
@@ -58,7 +65,9 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
 int RunAppInfo(const DeviceOptions& options, bool json) {
     SelectPort(options.port);
     InstallInterruptHandler();
+    const double started = MonotonicSeconds();
     QueryApplicationFw();
+    LogQuery("appinfo", options.port, started);
     if (g_console.failed) return kExitFailed;
     static const char* const kLabels[] = {"Application info", "FW version"};
     static const char* const kKeys[] = {"application", "fw_version"};

@@ -4,6 +4,7 @@
 #include "core/loader_state.h"
 #include "cli/arguments.h"
 #include "cli/console_ui.h"
+#include "cli/run_log.h"
 
 namespace {
 
@@ -12,7 +13,8 @@ int Dispatch(const Arguments& args) {
     case CommandInspect: return RunInspect(args.file, args.json);
     case CommandHwInfo: return RunHwInfo(args.device, args.json);
     case CommandAppInfo: return RunAppInfo(args.device, args.json);
-    case CommandPorts: return RunPorts();
+    case CommandPorts: return RunPorts(args.json);
+    case CommandStation: return RunStation(args.device, args.ports, args.file, args.boards);
     case CommandSimulate: return RunSimulate(args.simulate);
     case CommandDemo: return RunDemo();
     case CommandDownload: break;
@@ -28,5 +30,10 @@ int main(int argc, char** argv) {
     Arguments args;
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
+    if (!ResolvePortSelector(&args.device.port)) return kExitFailed;
+    for (std::string& port : args.ports)
+        if (!ResolvePortSelector(&port)) return kExitFailed;
+    // A record that cannot be written stops the run before anything reaches a device.
+    if (!args.log.empty() && !OpenRunLog(args.log)) return kExitFailed;
     return Dispatch(args);
 }

@@ -12,6 +12,7 @@
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
+#include "cli/download_attempts.h"
 #include "image/image_file.h"
 
 namespace {
@@ -27,6 +28,7 @@ struct PortRun {
     double started;
     double finished;      // 0 while running
     int status;
+    int attempts;         // 1 + the "retry:" lines seen
 };
 
 volatile sig_atomic_t g_interrupted = 0;
@@ -47,7 +49,8 @@ pid_t StartChild(const DeviceOptions& device, const std::string& port, const std
         DeviceOptions own = device;
         own.port = port;
         std::fflush(stdout);
-        std::exit(RunDownload(own, file));
+        int attempts = 1;
+        std::exit(DownloadWithRetries(own, file, "download", &attempts));
     }
     close(fds[1]);
     *output = fds[0];
@@ -56,7 +59,8 @@ pid_t StartChild(const DeviceOptions& device, const std::string& port, const std
 
 void TakeLine(PortRun& run, const std::string& line) {
     if (line.rfind(kPagePrefix, 0) == 0) run.pages_done = unsigned(std::atoi(line.c_str() + sizeof kPagePrefix - 1)) + 1;
-    if (line.rfind("status: ", 0) == 0) run.phase = line.substr(8);
+    if (line.rfind("retry: ", 0) == 0) ++run.attempts;
+    else if (line.rfind("status: ", 0) == 0) run.phase = line.substr(8);
     else if (!line.empty()) run.box = line;
     if (!g_console.stderr_is_terminal) std::fprintf(stderr, "[%s] %s\n", run.port.c_str(), line.c_str());
 }
@@ -127,12 +131,16 @@ void WaitForChildren(std::vector<PortRun>& runs, unsigned pages) {
     }
 }
 
-void PrintSummary(const std::vector<PortRun>& runs) {
-    std::fprintf(stderr, "\n%-24s %-12s %8s  %s\n", "port", "result", "time", "message");
+// With retries allowed the table has a column of attempts.
+void PrintSummary(const std::vector<PortRun>& runs, bool attempts) {
+    std::fprintf(stderr, "\n%-24s %-12s %8s  %s%s\n", "port", "result", "time", attempts ? "attempts  " : "",
+                 "message");
     for (const PortRun& run : runs) {
         const char* result = run.status == kExitOk ? "ok" : run.status == kExitInterrupted ? "interrupted" : "FAILED";
-        std::fprintf(stderr, "%-24s %-12s %7.1fs  %s\n", run.port.c_str(), result, run.finished - run.started,
-                     run.status == kExitOk ? "" : run.box.c_str());
+        char tries[16] = "";
+        if (attempts) std::snprintf(tries, sizeof tries, "%-10d", run.attempts);
+        std::fprintf(stderr, "%-24s %-12s %7.1fs  %s%s\n", run.port.c_str(), result, run.finished - run.started,
+                     tries, run.status == kExitOk ? "" : run.box.c_str());
     }
 }
 
@@ -150,7 +158,7 @@ int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::str
     sigaction(SIGTERM, &action, nullptr);
     std::vector<PortRun> runs;
     for (const std::string& port : ports) {
-        PortRun run{port, -1, -1, "", "starting", "", 0, MonotonicSeconds(), 0, kExitFailed};
+        PortRun run{port, -1, -1, "", "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1};
         run.pid = StartChild(device, port, file, &run.output);
         if (run.pid < 0) {
             run.finished = run.started;
@@ -159,11 +167,11 @@ int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::str
         runs.push_back(run);
     }
     WaitForChildren(runs, pages);
-    PrintSummary(runs);
+    PrintSummary(runs, device.retries > 0);
     std::vector<PortResult> results;
     int status = kExitOk;
     for (const PortRun& run : runs) {
-        results.push_back({run.port, run.status, run.box, run.finished - run.started});
+        results.push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts});
         if (run.status != kExitOk) status = kExitFailed;
     }
     if (json) PrintDownloadJson(results);

@@ -22,6 +22,10 @@ int RunSimulate(const SimulateOptions&) { return NotOnWindows("simulate"); }
 
 int RunDemo() { return NotOnWindows("demo"); }
 
+int RunStation(const DeviceOptions&, const std::vector<std::string>&, const std::string&, int) {
+    return NotOnWindows("station");
+}
+
 int RunParallelDownloads(const DeviceOptions&, const std::vector<std::string>&, const std::string&, bool) {
     return NotOnWindows("downloading into several ports at once");
 }
