@@ -95,6 +95,7 @@ static void ResetDeviceState(SimDevice* device) {
     device->taking_since_ns = 0;
     device->output_blocked = 0;
     device->flooding = 0;
+    device->sync_faults_shown = 0;
 }
 
 int SimOpen(SimDevice* device, const SimConfig* config) {

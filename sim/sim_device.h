@@ -73,6 +73,7 @@ struct SimConfig {
     int paced;               // 1: bytes move at 19200 baud (10 bits a byte) both ways
     SimFault fault;
     int fault_arg;
+    int sync_faults;         // > 0: sync-zero and sync-crc-fail answer only this many sync bytes
 };
 
 struct SimDevice {
@@ -104,6 +105,7 @@ struct SimDevice {
     int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
     int flooding;
+    int sync_faults_shown;    // sync bytes answered with the sync fault
 };
 
 // Copies text into a fixed-width field, zero padded, cut at width.

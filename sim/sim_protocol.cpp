@@ -144,8 +144,12 @@ static void AnswerSync(SimDevice* device) {
         return;
     }
     uint8_t status = device->config.status_byte;
-    if (HasFault(device, SimFaultSyncZero)) status = 0x00;
-    if (HasFault(device, SimFaultSyncCrcFail)) status = kStatusCrcFailure;
+    // A device whose sync fault is limited recovers: the fault a retry overcomes.
+    if (device->config.sync_faults == 0 || device->sync_faults_shown < device->config.sync_faults) {
+        if (HasFault(device, SimFaultSyncZero)) status = 0x00;
+        if (HasFault(device, SimFaultSyncCrcFail)) status = kStatusCrcFailure;
+    }
+    device->sync_faults_shown += status != device->config.status_byte;
     SimSendByte(device, status, 0);
 }
 

@@ -1,0 +1,202 @@
+// A production line through the binary: the run log, retries, the unattended station and ports chosen by adapter.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "sim/sim_device.h"
+#include "tests/process_support.h"
+#include "tests/test_support.h"
+
+using nlohmann::json;
+
+namespace {
+
+const std::string kExamples = std::string(TAVBOOT_SOURCE_DIR) + "/examples/";
+
+class ProductionLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SimDefaultConfig(&config);
+        config.erase_delay_ms = 0;
+        config.program_delay_ms = 0;
+        log = TempDir() + "/line-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+        std::remove(log.c_str());
+    }
+    void TearDown() override {
+        for (auto& device : devices) SimStop(device.get());
+    }
+    SimDevice* StartDevice() {
+        devices.push_back(std::make_unique<SimDevice>());
+        EXPECT_EQ(SimOpen(devices.back().get(), &config), 1);
+        EXPECT_EQ(SimStartThread(devices.back().get()), 1);
+        return devices.back().get();
+    }
+    // Every line of the log, each parsed; a line that is no JSON object fails the test.
+    std::vector<json> Records() {
+        std::vector<json> records;
+        std::ifstream in(log);
+        std::string line;
+        while (std::getline(in, line)) {
+            const json record = json::parse(line, nullptr, false);
+            EXPECT_TRUE(record.is_object()) << line;
+            records.push_back(record);
+        }
+        return records;
+    }
+    json RecordOf(const std::string& port) {
+        for (const json& record : Records())
+            if (record["port"] == port) return record;
+        return json();
+    }
+    SimConfig config;
+    std::vector<std::unique_ptr<SimDevice>> devices;
+    std::string log;
+};
+
+}  // namespace
+
+// Eight ports at once: one recovers on its second try, one fails on both.
+TEST_F(ProductionLineTest, LogHoldsOneWholeRecordPerPortWithItsAttempts) {
+    std::vector<std::string> args = {"download", "--retries", "1", "--log", log, "--json"};
+    for (int i = 0; i < 8; ++i) {
+        config.fault = i == 1 || i == 2 ? SimFaultSyncCrcFail : SimFaultNone;
+        config.sync_faults = i == 1 ? 1 : 0;
+        args.insert(args.end(), {"--port", StartDevice()->slave_path});
+    }
+    args.push_back(kExamples + "sample.hex");
+    const ProcessResult result = RunTavboot(args, 300);
+    EXPECT_EQ(result.status, 1) << result.err;
+    ASSERT_EQ(Records().size(), 8u);
+    for (int i = 0; i < 8; ++i) {
+        const json record = RecordOf(devices[i]->slave_path);
+        ASSERT_TRUE(record.is_object()) << i;
+        EXPECT_EQ(record["result"], i == 2 ? "failed" : "ok") << i;
+        EXPECT_EQ(record["attempts"], i == 1 || i == 2 ? 2 : 1) << i;
+        EXPECT_EQ(record["operation"], "download");
+        EXPECT_EQ(record["image_length"], 16384);
+        EXPECT_EQ(record["pages"], 13);
+        EXPECT_EQ(record["hw_platform"], i == 2 ? json() : json("TAV-SIM-PLATFORM")) << i;
+        EXPECT_EQ(record["message"], i == 2 ? "BOOT info: Bootloader CRC fail, data in device memory is corrupted" : "");
+        EXPECT_EQ(record["time"].get<std::string>().size(), 24u) << record["time"];
+    }
+    const json summary = json::parse(result.out);
+    EXPECT_EQ(summary["ports"][1]["attempts"], 2);
+    EXPECT_NE(result.err.find("] retry: attempt 2 of 2 after BOOT info: Bootloader CRC fail"), std::string::npos);
+}
+
+TEST_F(ProductionLineTest, RefusalsAreNotRetriedAndAnUnopenableLogSendsNothing) {
+    config.key[0] ^= 1;
+    const std::string wrong_key = StartDevice()->slave_path;
+    SimDefaultConfig(&config);
+    SimSetText(config.platform, sizeof config.platform, "OTHER-PLATFORM");
+    const std::string other_hardware = StartDevice()->slave_path;
+    ProcessResult result = RunTavboot({"download", "--retries", "3", "--log", log, "--port", wrong_key, "--port",
+                                       other_hardware, kExamples + "sample.tvk"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(RecordOf(wrong_key)["message"], "BOOT info: Boot safety keys error");
+    EXPECT_EQ(RecordOf(wrong_key)["attempts"], 1);
+    EXPECT_EQ(RecordOf(other_hardware)["message"], "BOOT info: HW is uncompatible with selected SW image File");
+    EXPECT_EQ(RecordOf(other_hardware)["attempts"], 1);
+    EXPECT_EQ(result.err.find("retry:"), std::string::npos) << result.err;
+
+    const std::string fresh = StartDevice()->slave_path;
+    result = RunTavboot({"download", "--log", TempDir() + "/no/such/dir.log", "--port", fresh,
+                         kExamples + "sample.hex"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot open the log"), std::string::npos) << result.err;
+    EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+}
+
+// A board is plugged (its port appears), downloaded and pulled; then the next one.
+TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
+    const std::string port = TempDir() + "/station-port";
+    unlink(port.c_str());
+    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
+    BackgroundProcess station = StartTavboot({"station", "--port", port, "--boards", "2", "--log", log,
+                                              kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStderr(&station, "done, remove the board", 60)) << station.err;
+    SimStop(devices.back().get());
+    unlink(port.c_str());
+    ASSERT_TRUE(WaitForStderr(&station, "done, remove the board\n[" + port + "] waiting for a board", 30))
+        << station.err;
+    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
+    EXPECT_EQ(FinishProcess(&station, 60), 0) << station.err;
+    unlink(port.c_str());
+    const std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    for (const json& record : records) {
+        EXPECT_EQ(record["result"], "ok");
+        EXPECT_EQ(record["operation"], "station");
+    }
+    EXPECT_EQ(SimReceived(devices[1].get()).size() > 13 * 32 * 35, true);
+    EXPECT_NE(station.err.find(port + "      2      0\n"), std::string::npos) << station.err;
+}
+
+TEST_F(ProductionLineTest, StationFinishesTheRunningDownloadAfterOneCtrlC) {
+    config.paced = 1;
+    const std::string port = StartDevice()->slave_path;
+    BackgroundProcess station = StartTavboot({"station", "--port", port, "--log", log, kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&station, "Write page 1", 60)) << station.err;
+    kill(-station.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&station, 60), 0) << station.err;
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0]["result"], "ok");
+    EXPECT_NE(station.err.find("Write page 12"), std::string::npos) << station.err;
+}
+
+// Three adapters in a sysfs tree of the test's own: two alike but for their serial numbers.
+TEST_F(ProductionLineTest, UsbSelectorsResolveToTheOnePortThatMatches) {
+    namespace fs = std::filesystem;
+    const fs::path root = TempDir() + "/sysroot";
+    fs::remove_all(root);
+    const struct {
+        const char* tty, *usb, *vendor, *product, *serial;
+    } kAdapters[] = {{"ttyUSB0", "1-1", "0403", "6001", "A1"},
+                     {"ttyUSB1", "1-2", "0403", "6001", "A2"},
+                     {"ttyACM0", "1-3", "2341", "0043", "X9"}};
+    for (const auto& adapter : kAdapters) {
+        const fs::path usb = root / "sys/devices/usb1" / adapter.usb;
+        const fs::path tty = usb / (std::string(adapter.usb) + ":1.0") / adapter.tty;
+        fs::create_directories(tty);
+        fs::create_directories(root / "sys/bus/drivers/usbserial");
+        fs::create_directory_symlink(root / "sys/bus/drivers/usbserial", tty / "driver");
+        for (const auto& [name, value] : {std::pair{"idVendor", adapter.vendor}, {"idProduct", adapter.product},
+                                         {"serial", adapter.serial}, {"product", "Serial Adapter"}})
+            std::ofstream(usb / name) << value << "\n";
+        fs::create_directories(root / "sys/class/tty" / adapter.tty);
+        fs::create_directory_symlink(tty, root / "sys/class/tty" / adapter.tty / "device");
+    }
+    fs::create_directories(root / "dev/serial/by-id");
+    fs::create_symlink("../../ttyUSB1", root / "dev/serial/by-id/usb-Serial_Adapter_A2-if00-port0");
+    setenv("TAVBOOT_SYSFS_ROOT", root.c_str(), 1);
+
+    const json ports = json::parse(RunTavboot({"ports", "--json"}).out);
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[1]["port"], "/dev/ttyUSB0");
+    EXPECT_EQ(ports[1]["driver"], "usbserial");
+    EXPECT_EQ(ports[1]["vendor_id"], "0403");
+    EXPECT_EQ(ports[2]["serial_number"], "A2");
+    EXPECT_EQ(ports[2]["stable_name"], "/dev/serial/by-id/usb-Serial_Adapter_A2-if00-port0");
+    // The selector is resolved before the port is opened: the log names the port it became.
+    for (const auto& [selector, resolved] : {std::pair{"usb:A2", "/dev/ttyUSB1"}, {"usb:2341:0043", "/dev/ttyACM0"},
+                                             {"usb:0403:6001:A1", "/dev/ttyUSB0"}}) {
+        const ProcessResult result = RunTavboot({"appinfo", "--port", selector, "--log", log});
+        EXPECT_EQ(result.err, "COM port info: COM open error\n") << selector;
+        EXPECT_EQ(Records().back()["port"], resolved) << selector;
+    }
+    ProcessResult result = RunTavboot({"download", "--port", "usb:0403:6001", kExamples + "sample.hex"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tavboot: usb:0403:6001 matches several ports, name one by its serial number:\n"
+                          "  /dev/ttyUSB0  usb:0403:6001:A1\n  /dev/ttyUSB1  usb:0403:6001:A2\n");
+    result = RunTavboot({"hwinfo", "--port", "usb:B7"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("no port matches usb:B7; USB ports:\n  /dev/ttyACM0  usb:2341:0043:X9\n"),
+              std::string::npos) << result.err;
+    unsetenv("TAVBOOT_SYSFS_ROOT");
+}
