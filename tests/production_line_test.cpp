@@ -113,6 +113,19 @@ TEST_F(ProductionLineTest, RefusalsAreNotRetriedAndAnUnopenableLogSendsNothing) 
     EXPECT_TRUE(SimReceived(devices.back().get()).empty());
 }
 
+// Records written at the same moment by many ports: long ones, as a deep file path makes them.
+TEST_F(ProductionLineTest, PortsLoggingAtOnceLeaveWholeLines) {
+    std::string deep_path = kExamples;
+    while (deep_path.size() < 3800) deep_path += "./";
+    std::vector<std::string> args = {"download", "--log", log};
+    for (int i = 0; i < 16; ++i) args.insert(args.end(), {"--port", TempDir() + "/absent-port-" + std::to_string(i)});
+    args.push_back(deep_path + "sample.hex");
+    EXPECT_EQ(RunTavboot(args).status, 1);
+    const std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 16u);
+    for (const json& record : records) EXPECT_EQ(record["message"], "COM port info: COM open error");
+}
+
 // A board is plugged (its port appears), downloaded and pulled; then the next one.
 TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
     const std::string port = TempDir() + "/station-port";
@@ -121,11 +134,15 @@ TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
     BackgroundProcess station = StartTavboot({"station", "--port", port, "--boards", "2", "--log", log,
                                               kExamples + "sample.hex"});
     ASSERT_TRUE(WaitForStderr(&station, "done, remove the board", 60)) << station.err;
+    // Something still answers on the port: the board is not yet gone, nothing new starts.
     SimStop(devices.back().get());
+    unlink(port.c_str());
+    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
+    EXPECT_FALSE(WaitForStderr(&station, "done, remove the board\n[" + port + "] waiting for a board", 3));
     unlink(port.c_str());
     ASSERT_TRUE(WaitForStderr(&station, "done, remove the board\n[" + port + "] waiting for a board", 30))
         << station.err;
-    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
+    ASSERT_EQ(symlink(devices.back()->slave_path, port.c_str()), 0);
     EXPECT_EQ(FinishProcess(&station, 60), 0) << station.err;
     unlink(port.c_str());
     const std::vector<json> records = Records();
