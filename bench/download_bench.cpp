@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -138,7 +139,13 @@ struct Simulators {
     Child child;
     std::vector<std::string> ports;
     std::string flash_out;
+    double cpu = 0;  // the simulator process's user and system time
 };
+
+double CpuSeconds(const struct rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 int StartSimulators(const std::string& binary, const std::string& dir, int count, bool paced, Simulators* sims) {
     sims->flash_out = dir + "/flash";
@@ -160,7 +167,9 @@ int StartSimulators(const std::string& binary, const std::string& dir, int count
 int StopSimulatorsAndCheck(Simulators* sims, const TestImage& image) {
     kill(sims->child.pid, SIGTERM);
     int raw = 0;
-    waitpid(sims->child.pid, &raw, 0);
+    struct rusage usage;
+    wait4(sims->child.pid, &raw, 0, &usage);
+    sims->cpu = CpuSeconds(usage);
     close(sims->child.output);
     if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) return 0;
     const size_t count = sims->ports.size();
@@ -178,11 +187,28 @@ struct DownloadRun {
     double cpu = 0;
     double erased_at = 0;    // "erase finished": the page transfer begins
     double finished_at = 0;  // the success box: the last page is acknowledged
+    // With several ports ("[port] ..." lines): when the last port said its first
+    // line, and when the first and the last port showed their success box.
+    std::map<std::string, double> first_line;
+    double all_started = 0;
+    double first_finished = 0;
+    double sim_cpu = 0;
+    std::vector<std::string> failures;  // summary lines of failed ports
 };
 
 void NoteLine(const std::string& line, double started, DownloadRun* run) {
-    if (line.find("erase finished") != std::string::npos) run->erased_at = NowSeconds() - started;
-    if (line.find("Boot successful finished") != std::string::npos) run->finished_at = NowSeconds() - started;
+    const double now = NowSeconds() - started;
+    if (line.find("erase finished") != std::string::npos) run->erased_at = now;
+    if (line.find("Boot successful finished") != std::string::npos) {
+        if (!run->first_finished) run->first_finished = now;
+        run->finished_at = now;
+    }
+    if (line.find("FAILED") != std::string::npos) run->failures.push_back(line);
+    const size_t end = line.find("] ");
+    if (line[0] == '[' && end != std::string::npos && !run->first_line.count(line.substr(1, end - 1))) {
+        run->first_line[line.substr(1, end - 1)] = now;
+        run->all_started = now;
+    }
 }
 
 DownloadRun RunDownload(const std::string& binary, const std::vector<std::string>& ports, const std::string& file) {
@@ -215,8 +241,7 @@ DownloadRun RunDownload(const std::string& binary, const std::vector<std::string
     wait4(child.pid, &raw, 0, &usage);
     run.wall = NowSeconds() - started;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    run.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-              double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    run.cpu = CpuSeconds(usage);
     return run;
 }
 
@@ -231,7 +256,9 @@ int MeasureDownload(const std::string& binary, const std::string& dir, const Tes
     }
     *run = RunDownload(binary, sims.ports, image.path);
     const int flash_ok = StopSimulatorsAndCheck(&sims, image);
+    run->sim_cpu = sims.cpu;
     if (run->status == 0 && flash_ok) return 1;
+    for (const std::string& line : run->failures) std::fprintf(stderr, "  %s\n", line.c_str());
     std::fprintf(stderr, "download_bench: download of %s failed (status %d, flash %s)\n", image.path.c_str(),
                  run->status, flash_ok ? "ok" : "wrong");
     return 0;
@@ -290,6 +317,11 @@ int ParallelFigure(const std::string& binary, const std::string& dir, int device
                 "  (%.2f %% of the wall time for each port's process)\n",
                 devices, pages, devices, many.wall, one.wall, many.wall / one.wall, many.cpu,
                 100 * many.cpu / devices / many.wall);
+    std::printf("  where the time goes: every port's first line by %.3f s (process starts); success boxes\n"
+                "  from %.3f s to %.3f s (one device: %.3f s); exit %.3f s after the last box;\n"
+                "  simulator CPU %.3f s (one device: %.3f s)\n",
+                many.all_started, many.first_finished, many.finished_at, one.finished_at,
+                many.wall - many.finished_at, many.sim_cpu, one.sim_cpu);
     return 1;
 }
 
