@@ -39,9 +39,11 @@ int RunDownload(const DeviceOptions& options, const std::string& file) {
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    RefreshInterruptRecord();
     InstallInterruptHandler();
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
+    RefreshInterruptRecord();
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     return g_console.succeeded && !g_console.failed ? kExitOk : kExitFailed;

@@ -4,6 +4,7 @@
 
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
+#include "cli/run_log.h"
 #include "link/serial.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 // this process while another one (a simulator, a getty) keeps the line open.
 void OnInterrupt(int) {
     ClosePort();
+    AppendInterruptRecord();
     static const char kText[] =
         "\ninterrupted: the port is released; a device that entered its bootloader stays there "
         "until the next download\n";

@@ -6,6 +6,7 @@
 
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
+#include "cli/run_log.h"
 #include "link/serial.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
     ClosePort();
+    AppendInterruptRecord();
     static const char kText[] =
         "\ninterrupted: the port is released; a device that entered its bootloader stays there "
         "until the next download\n";

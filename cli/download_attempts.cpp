@@ -43,6 +43,7 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
     const double started = MonotonicSeconds();
     int status = kExitFailed;
     for (*attempts = 1;; ++*attempts) {
+        PrepareInterruptRecord({operation, options.port, file, kExitInterrupted, *attempts, 0}, started);
         status = RunDownload(options, file);
         if (status == kExitOk || *attempts > options.retries || !IsRetryableFailure(g_console.last_box)) break;
         std::fprintf(stderr, "%sretry: attempt %d of %d after %s\n", g_console.line_prefix.c_str(), *attempts + 1,

@@ -7,8 +7,8 @@
 
 int OpenAppendFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644); }
 
-int AppendWhole(int file, const std::string& text) {
-    return write(file, text.data(), text.size()) == ssize_t(text.size());
+int AppendWhole(int file, const char* text, size_t size) {
+    return write(file, text, size) == ssize_t(size);
 }
 
 std::string HostName() {

@@ -17,10 +17,10 @@ int OpenAppendFile(const char* path) {
     return _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY);
 }
 
-int AppendWhole(int file, const std::string& text) {
+int AppendWhole(int file, const char* text, size_t size) {
     DWORD written = 0;
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
-    return WriteFile(handle, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
+    return WriteFile(handle, text, DWORD(size), &written, nullptr) && written == size;
 }
 
 std::string HostName() {

@@ -19,6 +19,32 @@ namespace {
 
 int g_log_file = -1;
 
+// The interrupted record in two parts around its seconds, ready for a signal handler.
+const double kSecondsMark = 987654.321;
+char g_interrupt_head[8192];
+char g_interrupt_tail[512];
+size_t g_interrupt_head_length = 0;
+size_t g_interrupt_tail_length = 0;
+double g_interrupt_started = 0;
+LogEntry g_interrupt_entry = {"", "", "", kExitInterrupted, 0, 0};
+
+// Writes the decimal of value (>= 0) with three decimals into out; returns its length.
+size_t FormatMillis(double seconds, char* out) {
+    unsigned long millis = static_cast<unsigned long>(seconds * 1000 + 0.5);
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = char('0' + millis % 10);
+        millis /= 10;
+    } while (millis || count < 4);
+    size_t length = 0;
+    for (size_t i = count; i-- > 0;) {
+        out[length++] = digits[i];
+        if (i == 3) out[length++] = '.';
+    }
+    return length;
+}
+
 std::string UtcNow() {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -76,8 +102,41 @@ std::string LogRecordText(const LogEntry& entry) {
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+void PrepareInterruptRecord(const LogEntry& entry, double started) {
+    g_interrupt_entry = entry;
+    g_interrupt_entry.status = kExitInterrupted;
+    g_interrupt_entry.seconds = kSecondsMark;
+    g_interrupt_started = started;
+    RefreshInterruptRecord();
+}
+
+void RefreshInterruptRecord() {
+    g_interrupt_head_length = 0;
+    if (g_log_file < 0) return;
+    const std::string text = LogRecordText(g_interrupt_entry) + "\n";
+    const size_t mark = text.find("987654.321");
+    if (mark == std::string::npos) return;
+    const size_t tail = text.size() - mark - 10;
+    if (mark >= sizeof g_interrupt_head || tail >= sizeof g_interrupt_tail) return;
+    text.copy(g_interrupt_head, mark);
+    text.copy(g_interrupt_tail, tail, mark + 10);
+    g_interrupt_tail_length = tail;
+    g_interrupt_head_length = mark;
+}
+
+void AppendInterruptRecord() {
+    if (g_log_file < 0 || g_interrupt_head_length == 0) return;
+    static char record[sizeof g_interrupt_head + 32 + sizeof g_interrupt_tail];
+    size_t length = g_interrupt_head_length;
+    std::memcpy(record, g_interrupt_head, length);
+    length += FormatMillis(MonotonicSeconds() - g_interrupt_started, record + length);
+    std::memcpy(record + length, g_interrupt_tail, g_interrupt_tail_length);
+    AppendWhole(g_log_file, record, length + g_interrupt_tail_length);
+}
+
 void WriteLogRecord(const LogEntry& entry) {
     if (g_log_file < 0) return;
-    if (!AppendWhole(g_log_file, LogRecordText(entry) + "\n"))
+    const std::string record = LogRecordText(entry) + "\n";
+    if (!AppendWhole(g_log_file, record.data(), record.size()))
         std::fprintf(stderr, "tavboot: cannot write to the log: %s\n", std::strerror(errno));
 }

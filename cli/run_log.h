@@ -20,10 +20,18 @@ int OpenRunLog(const std::string& path);
 // Appends the record of entry, with the image, identity and last box of the loader
 // and console state as the operation left them. Nothing when no log is open.
 void WriteLogRecord(const LogEntry& entry);
-// The record's text without the line end (for tests of the format through the binary).
+// The record's text without the line end.
 std::string LogRecordText(const LogEntry& entry);
+// Prepares the record an interrupt appends for the operation of entry, started at
+// `started` (monotonic seconds): as the state is now, result "interrupted".
+void PrepareInterruptRecord(const LogEntry& entry, double started);
+// Prepares it again with what the operation has learnt since (the image, the identity).
+void RefreshInterruptRecord();
+// Safe in a signal handler: appends the prepared record, its seconds counted up to now.
+void AppendInterruptRecord();
 
 // Platform: the log file opened for appending (-1 on failure), one whole write, the host's name.
 int OpenAppendFile(const char* path);
-int AppendWhole(int file, const std::string& text);
+// Safe in a signal handler.
+int AppendWhole(int file, const char* text, size_t size);
 std::string HostName();

@@ -155,7 +155,8 @@ TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
     EXPECT_NE(station.err.find(port + "      2      0\n"), std::string::npos) << station.err;
 }
 
-TEST_F(ProductionLineTest, StationFinishesTheRunningDownloadAfterOneCtrlC) {
+// The station lets a download finish after one Ctrl-C; a download alone is interrupted, and logged so.
+TEST_F(ProductionLineTest, OneCtrlCLetsTheStationFinishItsDownload) {
     config.paced = 1;
     const std::string port = StartDevice()->slave_path;
     BackgroundProcess station = StartTavboot({"station", "--port", port, "--log", log, kExamples + "sample.hex"}, true);
@@ -165,6 +166,17 @@ TEST_F(ProductionLineTest, StationFinishesTheRunningDownloadAfterOneCtrlC) {
     ASSERT_EQ(Records().size(), 1u);
     EXPECT_EQ(Records()[0]["result"], "ok");
     EXPECT_NE(station.err.find("Write page 12"), std::string::npos) << station.err;
+
+    BackgroundProcess download = StartTavboot({"download", "--port", StartDevice()->slave_path, "--log", log,
+                                               kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&download, "Write page 0", 60)) << download.err;
+    kill(-download.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&download, 30), 130);
+    ASSERT_EQ(Records().size(), 2u);
+    EXPECT_EQ(Records()[1]["result"], "interrupted");
+    EXPECT_EQ(Records()[1]["image_length"], 16384);
+    EXPECT_EQ(Records()[1]["hw_platform"], "TAV-SIM-PLATFORM");
+    EXPECT_GT(Records()[1]["seconds"].get<double>(), 0.0);
 }
 
 // Three adapters in a sysfs tree of the test's own: two alike but for their serial numbers.
