@@ -3,7 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/run_log.h"
+const char kTavbootVersion[] = "0.0.10";
 
 namespace {
 

@@ -5,6 +5,8 @@
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
+extern const char kTavbootVersion[];  // "0.0.10"
+
 struct DeviceOptions {
     std::string port = "COM1";
     std::string boot_value;  // 4 hex digits, empty: the build-time value

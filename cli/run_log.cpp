@@ -13,8 +13,6 @@
 #include "cli/console_ui.h"
 #include "core/loader_state.h"
 
-const char kTavbootVersion[] = "0.0.10";
-
 namespace {
 
 int g_log_file = -1;
@@ -84,7 +82,7 @@ int OpenRunLog(const std::string& path) {
 }
 
 std::string LogRecordText(const LogEntry& entry) {
-    nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", kTavbootVersion},
+    nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},
                              {"operation", entry.operation}, {"port", entry.port}, {"file", nullptr},
                              {"image_length", nullptr},   {"pages", nullptr},    {"image_sha256", nullptr}};
     if (!entry.file.empty()) record["file"] = entry.file;

@@ -2,8 +2,6 @@
 #pragma once
 #include <string>
 
-extern const char kTavbootVersion[];  // "0.0.10"
-
 // What one port operation did, for its log record.
 struct LogEntry {
     const char* operation;  // "download", "hwinfo", "appinfo", "station"

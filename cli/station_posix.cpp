@@ -119,7 +119,9 @@ void StartPort(const DeviceOptions& device, const std::string& file, StationPort
     }
     close(fds[1]);
     port->results = fds[0];
-    if (port->pid < 0) close(port->results), port->results = -1;
+    if (port->pid >= 0) return;
+    close(port->results);
+    port->results = -1;
 }
 
 void SignalPorts(const std::vector<StationPort>& ports, int signal) {
