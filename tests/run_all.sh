@@ -94,6 +94,7 @@ valgrind_cli() {
     done
     memcheck download --port "$work/port0" examples/sample.hex || status=1
     memcheck download --port "$work/port0" --port "$work/port1" examples/sample.tvk || status=1
+    memcheck download --port "$work/port0" --log "$work/log" --retries 1 examples/sample.hex || status=1
     memcheck appinfo --port "$work/port1" || status=1
     memcheck hwinfo --port "$work/port1" || status=1
     memcheck download --port "$work/no-such-port" examples/sample.hex
