@@ -26,7 +26,7 @@ size_t g_interrupt_tail_length = 0;
 double g_interrupt_started = 0;
 LogEntry g_interrupt_entry = {"", "", "", kExitInterrupted, 0, 0};
 
-// Writes the decimal of value (>= 0) with three decimals into out; returns its length.
+// Writes seconds (>= 0) with three decimals into out; returns the length written.
 size_t FormatMillis(double seconds, char* out) {
     unsigned long millis = static_cast<unsigned long>(seconds * 1000 + 0.5);
     char digits[24];
