@@ -20,6 +20,8 @@ struct PortResult {
 };
 
 int RunInspect(const std::string& file, bool json);
+// A warning line on stderr when the loaded file has data below 0x1000, which no download sends.
+void WarnDataBelowFirstOffset();
 int RunDownload(const DeviceOptions& options, const std::string& file);
 int RunHwInfo(const DeviceOptions& options, bool json);
 int RunAppInfo(const DeviceOptions& options, bool json);

@@ -34,6 +34,7 @@ int RunDownload(const DeviceOptions& options, const std::string& file) {
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    WarnDataBelowFirstOffset();
     InstallInterruptHandler();
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
