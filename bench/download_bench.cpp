@@ -35,7 +35,7 @@ double NowSeconds() {
 
 // Pages whose image ends 16 bytes short of the last page's end, so the loader
 // counts exactly `pages`; only every fourth 16-byte record (and the last) holds
-// data, which keeps 249 pages inside the loader's 260000-byte file buffer.
+// data, which keeps the 249-page file small.
 struct TestImage {
     std::vector<unsigned char> bytes;  // from offset 4096, zeros where no record is
     std::string path;

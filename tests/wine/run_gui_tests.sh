@@ -213,6 +213,8 @@ run_gui_scenarios() {
     gui download "" download "$hex" 4 unpaced "$main_shot" "$box_shot"
     check_flash download-flash "$drive/small.hex"
     gui download-tvk "" download "$tvk" 3 unpaced - -
+    gui download-largest "" download 'C:\tavtest\largest.hex' 249 unpaced - -
+    check_flash largest-flash "$drive/largest.hex"
     gui start-fails "--fault sync-zero" start-fails "$hex"
     gui transfer-fails "--fault bad-data-ack --fault-arg 40" transfer-fails "$hex"
     gui hw-info "" hw-info
