@@ -117,9 +117,8 @@ int32_t SkipLineEnd(HexWalk& walk, int32_t at) {
 // files joined into one, whose later data would silently not be sent.
 int32_t RefuseDataAfterEnd(HexWalk& walk, int32_t from) {
     for (int32_t at = from; at < walk.length; ++at) {
-        if (at > 0 && walk.raw[at - 1] != '\n') continue;
+        if (walk.raw[at - 1] != '\n' || walk.raw[at] != ':' || at + 9 > walk.length) continue;
         uint8_t type = 0xFF;
-        if (walk.raw[at] != ':' || at + 9 > walk.length) continue;
         walk.pos = at;
         if (ReadPair(walk, at + 7, &type) && type == kRecordData)
             return RefuseRecord(walk, "data record after the end-of-file record");
