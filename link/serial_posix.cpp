@@ -105,7 +105,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     PortDevicePath(port_name, path, sizeof path);
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    g_open_error = errno;
+    g_open_error = fd < 0 ? errno : 0;
     if (fd < 0) return 0;
     // Exclusive access: the lock keeps out everyone who asks for it (another
     // tavboot, even as root); the exclusive flag keeps ordinary users from

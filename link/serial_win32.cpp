@@ -130,13 +130,15 @@ int ReadPort(uint8_t* destination, int32_t count) {
     // One more millisecond: the clock reads whole milliseconds, rounded down.
     const ULONGLONG deadline = NowMs() + static_cast<ULONGLONG>(count) + g_loader.read_timeout_ms + 1;
     DWORD got = ReadOnce(destination, static_cast<DWORD>(count));
+    bool rule_changed = false;
     while (got < static_cast<DWORD>(count)) {
         const ULONGLONG now = NowMs();
         if (now >= deadline) break;
+        rule_changed = true;
         if (!SetTimeouts(HeldPort(), 0, 0, static_cast<DWORD>(deadline - now))) break;
         got += ReadOnce(destination + got, static_cast<DWORD>(count) - got);
     }
-    SetReadRule(HeldPort());
+    if (rule_changed) SetReadRule(HeldPort());
     return static_cast<int>(got);
 }
 
