@@ -19,6 +19,10 @@ void AddBootValueOption(CLI::App* command, Arguments& args) {
         ->check(HexDigits(4));
 }
 
+void AddTraceFlag(CLI::App* command, Arguments& args) {
+    command->add_flag("--trace", args.device.trace, "print every byte on the line to stderr");
+}
+
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
     command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
@@ -29,6 +33,7 @@ void AddDownload(CLI::App& app, Arguments& args) {
     command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
         ->check(HexDigits(8));
     command->add_flag("--json", args.json, "print one JSON object with the result of every port");
+    AddTraceFlag(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
 }
@@ -38,10 +43,12 @@ void AddQueries(CLI::App& app, Arguments& args) {
     AddPortOption(hwinfo, args);
     AddBootValueOption(hwinfo, args);
     hwinfo->add_flag("--json", args.json, "print one JSON object");
+    AddTraceFlag(hwinfo, args);
     hwinfo->footer(kHelpFooter);
     CLI::App* appinfo = app.add_subcommand("appinfo", "read the application's name and firmware version");
     AddPortOption(appinfo, args);
     appinfo->add_flag("--json", args.json, "print one JSON object");
+    AddTraceFlag(appinfo, args);
     appinfo->footer(kHelpFooter);
 }
 

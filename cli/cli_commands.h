@@ -9,6 +9,7 @@ struct DeviceOptions {
     std::string port = "COM1";
     std::string boot_value;  // 4 hex digits, empty: the build-time value
     std::string unlock_key;  // 8 hex digits, empty: the build-time key
+    bool trace = false;      // every byte on the line to stderr
 };
 
 // The outcome of a download on one port.
@@ -32,6 +33,10 @@ int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, co
 int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::string>& ports,
                          const std::string& file, bool json);
 void PrintDownloadJson(const std::vector<PortResult>& results);
+
+// With wanted, the line's bytes go to stderr as "trace: <ms> <direction> <hex bytes>"
+// from now on, the time counted from this call.
+void StartLineTrace(bool wanted);
 
 // Puts the run-time enter-boot value and unlock key into the loader state.
 void ApplyDeviceOverrides(const DeviceOptions& options);

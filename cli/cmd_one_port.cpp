@@ -36,6 +36,7 @@ int RunDownload(const DeviceOptions& options, const std::string& file) {
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
     WarnDataBelowFirstOffset();
     InstallInterruptHandler();
+    StartLineTrace(options.trace);
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
     while (g_loader.transfer_state != 0) TransferStep();
@@ -47,6 +48,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
     InstallInterruptHandler();
+    StartLineTrace(options.trace);
     QueryHwInfo();
     if (g_console.failed) return kExitFailed;
     static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
@@ -59,6 +61,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
 int RunAppInfo(const DeviceOptions& options, bool json) {
     SelectPort(options.port);
     InstallInterruptHandler();
+    StartLineTrace(options.trace);
     QueryApplicationFw();
     if (g_console.failed) return kExitFailed;
     static const char* const kLabels[] = {"Application info", "FW version"};

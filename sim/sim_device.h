@@ -73,6 +73,10 @@ struct SimConfig {
     int paced;               // 1: bytes move at 19200 baud (10 bits a byte) both ways
     SimFault fault;
     int fault_arg;
+    int adapter_latency_ms;  // > 0: answers pass a USB adapter with this latency timer
+    uint8_t stale[64];       // bytes waiting in the line before the first opener
+    int stale_length;
+    int doubled_ack;         // > 0: data message doubled_ack (1-based) is acknowledged twice
 };
 
 struct SimDevice {
@@ -103,6 +107,7 @@ struct SimDevice {
     int64_t input_clock_ns;   // when the latest received byte is taken
     int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
+    int64_t adapter_epoch_ns; // the adapter's latency timer expires at epoch + k * latency
     int flooding;
 };
 
