@@ -200,6 +200,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ResetLoaderState();
     g_loader.module_instance = instance;
+    // The start sequence holds the one thread for seconds; a "Not Responding"
+    // ghost window would let the operator kill the program in mid-erase.
+    DisableProcessWindowsGhosting();
     if (!CreateMainWindow()) return 0;
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0)) {

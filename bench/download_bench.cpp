@@ -36,7 +36,7 @@ double NowSeconds() {
 
 // Pages whose image ends 16 bytes short of the last page's end, so the loader
 // counts exactly `pages`; only every fourth 16-byte record (and the last) holds
-// data, which keeps 249 pages inside the loader's 260000-byte file buffer.
+// data, which keeps the 249-page file small.
 struct TestImage {
     std::vector<unsigned char> bytes;  // from offset 4096, zeros where no record is
     std::string path;
@@ -147,11 +147,8 @@ double CpuSeconds(const struct rusage& usage) {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int StartSimulators(const std::string& binary, const std::string& dir, int count, bool paced, Simulators* sims) {
-    sims->flash_out = dir + "/flash";
-    std::vector<std::string> args = {"simulate", "--count", std::to_string(count), "--erase-delay", "0",
-                                     "--program-delay", "0", "--flash-out", sims->flash_out};
-    if (paced) args.push_back("--paced");
+// Starts `binary` with args (its devices print one line path each) for count devices.
+int SpawnSimulators(const std::string& binary, const std::vector<std::string>& args, int count, Simulators* sims) {
     sims->child = Spawn(binary, args, STDOUT_FILENO);
     sims->ports.clear();
     if (sims->child.pid < 0) return 0;
@@ -161,6 +158,14 @@ int StartSimulators(const std::string& binary, const std::string& dir, int count
         sims->ports.push_back(port);
     }
     return 1;
+}
+
+int StartSimulators(const std::string& binary, const std::string& dir, int count, bool paced, Simulators* sims) {
+    sims->flash_out = dir + "/flash";
+    std::vector<std::string> args = {"simulate", "--count", std::to_string(count), "--erase-delay", "0",
+                                     "--program-delay", "0", "--flash-out", sims->flash_out};
+    if (paced) args.push_back("--paced");
+    return SpawnSimulators(binary, args, count, sims);
 }
 
 // Stops the simulator (which then writes its flash) and checks every device's flash.
@@ -303,6 +308,35 @@ int UnpacedRate(const std::string& binary, const std::string& dir, int pages) {
     return 1;
 }
 
+// The same paced download with the device's answers passing a USB adapter whose
+// latency timer has each period (0: straight onto the line, the ideal case).
+int AdapterTable(const std::string& binary, const std::string& dir, int pages) {
+    TestImage image;
+    if (!WriteTestImage(dir, pages, &image)) return 0;
+    std::printf("Paced, %d pages, answers through a USB adapter's latency timer (tavboot-sim --adapter-latency):\n"
+                "%8s %9s %9s %10s %9s %11s\n",
+                pages, "latency", "ideal s", "wall s", "wall/ideal", "start s", "transfer s");
+    for (int latency : {0, 2, 16}) {
+        Simulators sims;
+        sims.flash_out = dir + "/flash";
+        const std::vector<std::string> args = {"--paced", "--erase-delay", "0", "--program-delay", "0",
+                                               "--adapter-latency", std::to_string(latency), "--flash-out",
+                                               sims.flash_out};
+        if (!SpawnSimulators(TAVBOOT_SIM_BINARY, args, 1, &sims)) return 0;
+        const DownloadRun run = RunDownload(binary, sims.ports, image.path);
+        if (!StopSimulatorsAndCheck(&sims, image) || run.status != 0) {
+            std::fprintf(stderr, "download_bench: download through a %d ms adapter failed\n", latency);
+            return 0;
+        }
+        const double ideal = IdealSeconds(pages);
+        std::printf("%5d ms %9.3f %9.3f %10.4f %9.3f %11.3f\n", latency, ideal, run.wall, run.wall / ideal,
+                    run.erased_at, run.finished_at - run.erased_at);
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return 1;
+}
+
 // One device, then `devices` at once, back to back so that both see the same machine.
 int ParallelFigure(const std::string& binary, const std::string& dir, int devices, int pages) {
     TestImage image;
@@ -327,6 +361,7 @@ int ParallelFigure(const std::string& binary, const std::string& dir, int device
 
 void Usage() {
     std::fprintf(stderr, "usage: download_bench [--tavboot PATH] [--devices N] [PAGES...]\n"
+                         "       download_bench --adapters   (only the adapter table, 16 pages)\n"
                          "       download_bench --write-image PAGES DIR   (writes DIR/imagePAGES.hex)\n"
                          "  PAGES: paced image sizes, 1 to 249 (default 1 16 249)\n");
 }
@@ -346,9 +381,11 @@ int main(int argc, char** argv) {
     int devices = 8;
     std::vector<int> page_counts;
     if (argc == 4 && std::string(argv[1]) == "--write-image") return WriteImageOnly(argv[2], argv[3]);
+    const bool adapters_only = argc == 2 && std::string(argv[1]) == "--adapters";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const int pages = std::atoi(arg.c_str());
+        if (adapters_only) break;
         if (arg == "--tavboot" && i + 1 < argc) binary = argv[++i];
         else if (arg == "--devices" && i + 1 < argc) devices = std::atoi(argv[++i]);
         else if (pages >= 1 && pages <= 249) page_counts.push_back(pages);
@@ -358,8 +395,10 @@ int main(int argc, char** argv) {
     char dir_template[] = "/tmp/tavboot-bench-XXXXXX";
     if (!mkdtemp(dir_template)) return 1;
     const std::string dir = dir_template;
-    const int ok = PacedTable(binary, dir, page_counts) && UnpacedRate(binary, dir, 249) &&
-                   (devices < 2 || ParallelFigure(binary, dir, devices, 16));
+    const int ok = adapters_only ? AdapterTable(binary, dir, 16)
+                                 : PacedTable(binary, dir, page_counts) && AdapterTable(binary, dir, 16) &&
+                                       UnpacedRate(binary, dir, 249) &&
+                                       (devices < 2 || ParallelFigure(binary, dir, devices, 16));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return ok ? 0 : 1;

@@ -5,6 +5,13 @@
 
 #include "core/loader_state.h"
 #include "link/device_commands.h"
+#include "link/serial.h"
+
+int OpenPortForOperation() {
+    if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) return 0;
+    ClearReceiveQueue();
+    return 1;
+}
 
 void ShowRecordField(InfoField field, const uint8_t* record, int width) {
     char text[2 + kReceiveSize + 1] = "  ";

@@ -9,7 +9,7 @@ void QueryHwInfo() {
     if (RefuseDuringTransfer()) return;
     const InfoField boot_fields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
     BlankFields(boot_fields, 3, 20);
-    if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) {
+    if (!OpenPortForOperation()) {
         ShowMessage("COM open error", kCaptionComPort, IconError);
         return;
     }
@@ -24,7 +24,7 @@ void QueryApplicationFw() {
     if (RefuseDuringTransfer()) return;
     const InfoField app_fields[] = {ApplicationInfoField, FwVersionField};
     BlankFields(app_fields, 2, 30);
-    if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) {
+    if (!OpenPortForOperation()) {
         ShowMessage("COM open error", kCaptionComPort, IconError);
         return;
     }

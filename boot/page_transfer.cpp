@@ -44,7 +44,9 @@ void SendNextMessage() {
     }
     if (--g_loader.message_countdown != 0) return;
     g_loader.message_countdown = kMessagesPerPage;
-    g_loader.last_reply = static_cast<uint8_t>(ReadAcknowledge(g_loader.receive));
+    const int last_page = g_loader.pages_remaining == 1;
+    g_loader.last_reply = static_cast<uint8_t>(last_page ? ReadLastPageAcknowledge(g_loader.receive)
+                                                         : ReadAcknowledge(g_loader.receive));
     g_loader.transfer_state = kCheckPage;
 }
 

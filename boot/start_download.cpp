@@ -40,7 +40,8 @@ int UnlockAndReopen() {
     }
     SetStatusText(" BOOTLoader actived ");
     ClosePort();
-    if (!OpenPort(g_loader.port_name, kBaud, kLongReadTimeoutMs)) {
+    // The erase answer may already wait: the receive queue is kept.
+    if (!ReopenPort(g_loader.port_name, kBaud, kLongReadTimeoutMs)) {
         ShowMessage("COM reopen error", kCaptionComPort, IconError);
         EnableButton(DownLoadButton, 1);
         return 0;
@@ -68,7 +69,7 @@ void StartDownload() {
         return;
     }
     if (RefuseLengthOutsidePages()) return;
-    if (!OpenPort(g_loader.port_name, kBaud, kShortReadTimeoutMs)) {
+    if (!OpenPortForOperation()) {
         ShowMessage("COM open error", kCaptionComPort, IconError);
         return;
     }

@@ -30,6 +30,10 @@ void AddRetriesOption(CLI::App* command, Arguments& args) {
         ->check(CLI::Range(0, 100));
 }
 
+void AddTraceFlag(CLI::App* command, Arguments& args) {
+    command->add_flag("--trace", args.device.trace, "print every byte on the line to stderr");
+}
+
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
     command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
@@ -42,6 +46,7 @@ void AddDownload(CLI::App& app, Arguments& args) {
     command->add_flag("--json", args.json, "print one JSON object with the result of every port");
     AddLogOption(command, args);
     AddRetriesOption(command, args);
+    AddTraceFlag(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
 }
@@ -52,11 +57,13 @@ void AddQueries(CLI::App& app, Arguments& args) {
     AddBootValueOption(hwinfo, args);
     hwinfo->add_flag("--json", args.json, "print one JSON object");
     AddLogOption(hwinfo, args);
+    AddTraceFlag(hwinfo, args);
     hwinfo->footer(kHelpFooter);
     CLI::App* appinfo = app.add_subcommand("appinfo", "read the application's name and firmware version");
     AddPortOption(appinfo, args);
     appinfo->add_flag("--json", args.json, "print one JSON object");
     AddLogOption(appinfo, args);
+    AddTraceFlag(appinfo, args);
     appinfo->footer(kHelpFooter);
 }
 

@@ -12,6 +12,7 @@ struct DeviceOptions {
     std::string boot_value;  // 4 hex digits, empty: the build-time value
     std::string unlock_key;  // 8 hex digits, empty: the build-time key
     int retries = 0;         // a download failing at the line is tried again this often
+    bool trace = false;      // every byte on the line to stderr
 };
 
 // The outcome of a download on one port.
@@ -24,6 +25,8 @@ struct PortResult {
 };
 
 int RunInspect(const std::string& file, bool json);
+// A warning line on stderr when the loaded file has data below 0x1000, which no download sends.
+void WarnDataBelowFirstOffset();
 int RunDownload(const DeviceOptions& options, const std::string& file);
 int RunHwInfo(const DeviceOptions& options, bool json);
 int RunAppInfo(const DeviceOptions& options, bool json);
@@ -40,6 +43,10 @@ int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, co
 int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::string>& ports,
                          const std::string& file, bool json);
 void PrintDownloadJson(const std::vector<PortResult>& results);
+
+// With wanted, the line's bytes go to stderr as "trace: <ms> <direction> <hex bytes>"
+// from now on, the time counted from this call.
+void StartLineTrace(bool wanted);
 
 // Puts the run-time enter-boot value and unlock key into the loader state.
 void ApplyDeviceOverrides(const DeviceOptions& options);

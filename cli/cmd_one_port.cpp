@@ -40,7 +40,9 @@ int RunDownload(const DeviceOptions& options, const std::string& file) {
     ApplyDeviceOverrides(options);
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
     RefreshInterruptRecord();
+    WarnDataBelowFirstOffset();
     InstallInterruptHandler();
+    StartLineTrace(options.trace);
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
     RefreshInterruptRecord();
@@ -54,6 +56,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     ApplyDeviceOverrides(options);
     InstallInterruptHandler();
     const double started = MonotonicSeconds();
+    StartLineTrace(options.trace);
     QueryHwInfo();
     LogQuery("hwinfo", options.port, started);
     if (g_console.failed) return kExitFailed;
@@ -68,6 +71,7 @@ int RunAppInfo(const DeviceOptions& options, bool json) {
     SelectPort(options.port);
     InstallInterruptHandler();
     const double started = MonotonicSeconds();
+    StartLineTrace(options.trace);
     QueryApplicationFw();
     LogQuery("appinfo", options.port, started);
     if (g_console.failed) return kExitFailed;

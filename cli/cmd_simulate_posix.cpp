@@ -98,7 +98,9 @@ void AddSimulate(CLI::App& app, SimulateOptions& options) {
     command->add_option("--fw-version", options.fw_version, "application FW version (8 bytes)");
     command->add_option("--boot-value", options.boot_value, "enter-boot value the application accepts (4 hex digits)")
         ->check(HexDigits(4));
-    command->add_option("--key", options.key, "unlock key the bootloader accepts (8 hex digits)")->check(HexDigits(8));
+    // --unlock-key as download spells it; --key is the older spelling, kept.
+    command->add_option("--unlock-key,--key", options.key, "unlock key the bootloader accepts (8 hex digits)")
+        ->check(HexDigits(8));
 }
 
 int RunSimulate(const SimulateOptions& options) {

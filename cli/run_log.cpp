@@ -12,6 +12,7 @@
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
 #include "core/loader_state.h"
+#include "image/image_digest.h"
 
 namespace {
 
@@ -60,12 +61,6 @@ nlohmann::json FieldOrNull(InfoField field) {
     return value;
 }
 
-// Pages a download of this length sends; 0 when it cannot be downloaded.
-uint32_t DownloadPages(int32_t length) {
-    if (length < kMinDownloadLength || length > kMaxDownloadLength) return 0;
-    return ((uint32_t(length) - kImageFirstOffset) >> 10) + 1;
-}
-
 const char* ResultName(int status) {
     if (status == kExitOk) return "ok";
     if (status == kExitInterrupted) return "interrupted";
@@ -88,7 +83,10 @@ std::string LogRecordText(const LogEntry& entry) {
     if (!entry.file.empty()) record["file"] = entry.file;
     if (!entry.file.empty() && g_loader.image_loaded) {
         record["image_length"] = g_loader.image_length;
-        record["pages"] = DownloadPages(g_loader.image_length);
+        record["pages"] = SentPageCount(g_loader.image_length);
+        char sha256[65];
+        ComputeSentImageSha256(sha256);
+        if (record["pages"] != 0) record["image_sha256"] = sha256;
     }
     record["hw_platform"] = FieldOrNull(HwPlatformField);
     record["hw_version"] = FieldOrNull(HwVersionField);

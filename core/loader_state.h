@@ -4,7 +4,8 @@
 
 // Sizes fixed by the device protocol and the file formats.
 enum : int32_t {
-    kRawFileCapacity = 260000,  // raw file buffer: the largest file accepted
+    kRawFileCapacity = 4194304, // raw file buffer: the largest file accepted (4 MiB; an
+                                // objcopy HEX of the largest image needs about 715 KB)
     kImageCapacity = 260000,    // image buffer: offset = device address
     kTransmitSize = 35,         // largest outgoing message (data message)
     kReceiveSize = 32,          // largest answer (boot identity record)
@@ -37,12 +38,14 @@ struct LoaderState {
     uint8_t unlock_key[4];              // sent after the type letter, in this order
 
     // Firmware image files
-    uint8_t raw_file[kRawFileCapacity];  // the selected file as read
     int32_t raw_file_length;             // bytes of raw_file that belong to the current file
     uint8_t image[kImageCapacity];       // decoded image
     int32_t image_length;                // decoder's result
     uint8_t image_loaded;                // 1 only while image/image_length belong to a good file
     uint8_t type_letter;                 // 'h' Intel HEX, 't' memory image; sent in the unlock
+    int32_t data_lowest;                 // lowest address that carries data, -1 when none
+    int32_t data_end;                    // one past the highest address that carries data
+    int32_t data_below_first_offset;     // bytes of data below kImageFirstOffset: never sent
 
     // Boot control: page transfer
     uint8_t transfer_state;     // 0 idle, 1 prepare, 2 send message, 3 judge page ack
@@ -54,10 +57,14 @@ struct LoaderState {
     // Window handles, set once by the Win32 front end (opaque here)
     void* module_instance;
     void* main_window;
+
+    // Last, so that a reset need not touch its 4 MiB: nothing reads past raw_file_length.
+    uint8_t raw_file[kRawFileCapacity];  // the selected file as read
 };
 
 extern LoaderState g_loader;
 
 // Start-up defaults: port "COM1", no port, nothing loaded, idle, build-time
-// enter-boot value and unlock key. Also used by tests to start afresh.
+// enter-boot value and unlock key. Also used by tests to start afresh; the raw
+// file buffer's bytes are left as they are (its length is cleared).
 void ResetLoaderState();

@@ -24,7 +24,7 @@ int ReadIntoRawBuffer(const char* path) {
     const int read = ReadWholeFile(path, g_loader.raw_file, kRawFileCapacity);
     g_loader.raw_file_length = read > 0 ? read : 0;
     g_loader.image_length = g_loader.raw_file_length;
-    if (read == kFileTooLarge) return RefuseLoad("File is larger than 260000 bytes");
+    if (read == kFileTooLarge) return RefuseLoad("File is larger than 4194304 bytes");
     if (read == 0) return RefuseLoad("File read error");
     return 1;
 }
@@ -41,14 +41,19 @@ int LoadImageFromPath(const char* path) {
 
     char why[160];
     int32_t decoded;
+    DataSpan span{-1, 0, 0};
     if (g_loader.type_letter == 'h')
-        decoded = DecodeIntelHex(g_loader.raw_file, g_loader.raw_file_length, g_loader.image, why, sizeof why);
+        decoded = DecodeIntelHex(g_loader.raw_file, g_loader.raw_file_length, g_loader.image, why, sizeof why, &span);
     else if (g_loader.type_letter == 't')
         decoded = DecodeMemoryImage(g_loader.raw_file, g_loader.raw_file_length, g_loader.image, why, sizeof why);
     else
         return RefuseLoad("File has unsupported suffix format");
     if (decoded < 0) return RefuseLoad(why);
+    if (g_loader.type_letter == 't') span = MemoryImageSpan(g_loader.image, decoded);
     g_loader.image_length = decoded;
+    g_loader.data_lowest = span.lowest;
+    g_loader.data_end = span.end;
+    g_loader.data_below_first_offset = span.below_first_offset;
     g_loader.image_loaded = 1;
     return 1;
 }

@@ -1,6 +1,7 @@
 // Intel HEX decoder: checks a whole file first, then decodes it into the image buffer.
 #include "image/intel_hex.h"
 
+#include <bitset>
 #include <cstring>
 
 #include "core/loader_state.h"
@@ -26,6 +27,9 @@ struct HexWalk {
     int32_t result;
     int linear_seen;
     uint16_t linear_value;
+    int32_t lowest;                       // -1 until a data record holds a byte
+    int32_t data_end;                     // end of the highest record that holds a byte
+    std::bitset<kImageFirstOffset> below;  // bytes below the first sent offset that hold data
 };
 
 // Reads the pair at the record's character position; 0 when it is not two hex digits.
@@ -76,7 +80,12 @@ int32_t ApplyData(HexWalk& walk, uint8_t count) {
     if (walk.image) {
         for (int i = 0; i < count; ++i) walk.image[start + i] = DataByte(walk, i);
     }
-    walk.result = int32_t(start + count);
+    // The highest record ends the image, so records out of address order lose nothing.
+    if (int32_t(start + count) > walk.result) walk.result = int32_t(start + count);
+    if (count == 0) return 0;
+    if (walk.lowest < 0 || int32_t(start) < walk.lowest) walk.lowest = int32_t(start);
+    if (int32_t(start + count) > walk.data_end) walk.data_end = int32_t(start + count);
+    for (uint32_t at = start; at < start + count && at < uint32_t(kImageFirstOffset); ++at) walk.below.set(at);
     return 0;
 }
 
@@ -104,6 +113,19 @@ int32_t SkipLineEnd(HexWalk& walk, int32_t at) {
     return RefuseRecord(walk, "record does not end in CR LF or LF");
 }
 
+// After the end-of-file record: a line that starts like a data record means
+// files joined into one, whose later data would silently not be sent.
+int32_t RefuseDataAfterEnd(HexWalk& walk, int32_t from) {
+    for (int32_t at = from; at < walk.length; ++at) {
+        if (walk.raw[at - 1] != '\n' || walk.raw[at] != ':' || at + 9 > walk.length) continue;
+        uint8_t type = 0xFF;
+        walk.pos = at;
+        if (ReadPair(walk, at + 7, &type) && type == kRecordData)
+            return RefuseRecord(walk, "data record after the end-of-file record");
+    }
+    return 0;
+}
+
 int32_t WalkRecords(HexWalk& walk) {
     for (;;) {
         if (walk.pos >= walk.length) return RefuseRecord(walk, "file ends without an end-of-file record");
@@ -111,7 +133,7 @@ int32_t WalkRecords(HexWalk& walk) {
         uint8_t type = 0;
         const int32_t size = CheckRecord(walk, &count, &type);
         if (size < 0) return -1;
-        if (type == kRecordEndOfFile) return walk.result;
+        if (type == kRecordEndOfFile) return RefuseDataAfterEnd(walk, walk.pos + size) < 0 ? -1 : walk.result;
         int32_t applied = 0;
         if (type == kRecordData) applied = ApplyData(walk, count);
         if (type == kRecordSegmentAddress || type == kRecordLinearAddress)
@@ -139,10 +161,12 @@ uint8_t DecodeHexPair(uint8_t first, uint8_t second) {
 }
 
 int32_t DecodeIntelHex(const uint8_t* raw, int32_t raw_length, uint8_t* image,
-                       char* why, size_t why_size) {
-    HexWalk check{raw, raw_length, nullptr, why, why_size, 0, 0, 0, 0, 0};
+                       char* why, size_t why_size, DataSpan* span) {
+    HexWalk check{raw, raw_length, nullptr, why, why_size, 0, 0, 0, 0, 0, -1, 0, {}};
     if (WalkRecords(check) < 0) return -1;
     std::memset(image, 0, kImageCapacity);
-    HexWalk decode{raw, raw_length, image, why, why_size, 0, 0, 0, 0, 0};
-    return WalkRecords(decode);
+    HexWalk decode{raw, raw_length, image, why, why_size, 0, 0, 0, 0, 0, -1, 0, {}};
+    const int32_t length = WalkRecords(decode);
+    if (span) *span = DataSpan{decode.lowest, decode.data_end, int32_t(decode.below.count())};
+    return length;
 }

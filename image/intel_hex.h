@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/decode_support.h"
+
 // Two ASCII hex digits (upper or lower case) to one byte, first digit high.
 uint8_t DecodeHexPair(uint8_t first, uint8_t second);
 
@@ -10,7 +12,9 @@ uint8_t DecodeHexPair(uint8_t first, uint8_t second);
 int IsHexDigit(uint8_t c);
 
 // Checks raw[0..raw_length) and decodes it into image (cleared wholly first).
-// Returns the end offset of the last data record, or -1 with the reason in why
-// when the file is refused; a refused file leaves image untouched.
+// Returns the end offset of the highest data record, whatever the records' order,
+// or -1 with the reason in why when the file is refused (a data record after the
+// end-of-file record too: a joined file); a refused file leaves image untouched.
+// span, when given, receives where the data lies.
 int32_t DecodeIntelHex(const uint8_t* raw, int32_t raw_length, uint8_t* image,
-                       char* why, size_t why_size);
+                       char* why, size_t why_size, DataSpan* span = nullptr);

@@ -69,3 +69,15 @@ int32_t DecodeMemoryImage(const uint8_t* raw, int32_t raw_length, uint8_t* image
     const TvkWalk decode{raw, raw_length, image, why, why_size};
     return WalkPairs(decode);
 }
+
+DataSpan MemoryImageSpan(const uint8_t* image, int32_t length) {
+    DataSpan span{-1, 0, 0};
+    for (int32_t at = 0; at < length && at < kImageFirstOffset; ++at) {
+        if (image[at] == 0) continue;
+        if (span.lowest < 0) span.lowest = at;
+        ++span.below_first_offset;
+    }
+    if (span.lowest < 0 && length > kImageFirstOffset) span.lowest = kImageFirstOffset;
+    if (span.lowest >= 0) span.end = length;
+    return span;
+}

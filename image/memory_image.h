@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/decode_support.h"
+
 enum : int32_t {
     kHeaderPlatformOffset = 15,
     kHeaderVersionOffset = 33,
@@ -14,3 +16,8 @@ enum : int32_t {
 // is refused; a refused file leaves image untouched.
 int32_t DecodeMemoryImage(const uint8_t* raw, int32_t raw_length, uint8_t* image,
                           char* why, size_t why_size);
+
+// Where a decoded memory image's data lies. The format has no addresses, so its
+// first 4096 bytes stand for the bootloader's area: zeros there are placeholders,
+// not data.
+DataSpan MemoryImageSpan(const uint8_t* image, int32_t length);

@@ -1,6 +1,7 @@
 // Device commands: the Modbus requests to the application and the bootloader's byte protocol.
 #include "link/device_commands.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "core/loader_state.h"
@@ -29,12 +30,29 @@ void BuildEnterBootFrame(uint16_t value, uint8_t* frame) {
     ComputeFrameChecksum(frame, frame + 6, 6);              // checksum, low byte first
 }
 
+int DiscardUntilQuiet() {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(kQuietLimitMs);
+    int dropped = 0;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now()).count();
+        if (left <= 0) return dropped;
+        const uint32_t wait_ms = left < kQuietMs ? static_cast<uint32_t>(left) : uint32_t{kQuietMs};
+        uint8_t bytes[64];
+        const int got = ReadWaiting(bytes, sizeof bytes, wait_ms);
+        if (got == 0 && wait_ms == kQuietMs) return dropped;
+        dropped += got;
+    }
+}
+
 void RequestBootMode(uint8_t* transmit, uint8_t* receive) {
     BuildEnterBootFrame(g_loader.enter_boot_value, transmit);
     WritePort(transmit, kEnterBootFrameSize);
     // The application echoes the request, but whether it did shows only in
-    // whether the bootloader answers the sync byte afterwards.
+    // whether the bootloader answers the sync byte afterwards. A late echo
+    // would pass for the sync status: wait until it is over.
     ReadPort(receive, kEnterBootFrameSize);
+    DiscardUntilQuiet();
 }
 
 int ReadApplicationInfo(uint8_t* transmit, uint8_t* receive) {
@@ -49,7 +67,11 @@ uint8_t SyncBootloader(uint8_t* transmit) {
         WritePort(transmit, 1);
         uint8_t status;
         // Any byte ends the polling, whatever it is: 0x00 then reads as no answer.
-        if (ReadPort(&status, 1) == 1) return status;
+        if (ReadPort(&status, 1) != 1) continue;
+        // Answers to earlier polls that came too late for their own window
+        // would otherwise lead the identity record.
+        if (status != 0) DiscardUntilQuiet();
+        return status;
     }
     return 0;
 }
@@ -75,7 +97,12 @@ int ReadAcknowledge(uint8_t* receive) {
     return ReadPort(receive, 1) == 1 && receive[0] == kAcknowledge;
 }
 
+int ReadLastPageAcknowledge(uint8_t* receive) {
+    return ReadAcknowledge(receive) && DiscardUntilQuiet() == 0;
+}
+
 int SendDataMessage(uint8_t* transmit, uint8_t* receive, const uint8_t* image_bytes) {
+    if (InputWaiting()) return 0;
     transmit[0] = kDataMessageTag;
     std::memcpy(transmit + 1, image_bytes, kMessageDataSize);
     ComputeFrameChecksum(transmit, transmit + 1 + kMessageDataSize, 1 + kMessageDataSize);

@@ -2,21 +2,45 @@
 #pragma once
 #include <cstdint>
 
-// Opens port_name (COM1..COM9, or on POSIX any device path) exclusively, sets
-// baud_text baud 8N1 without flow control and read time-out T = read_timeout_ms.
-// A port still held in the loader state is closed first. Returns nonzero on
-// success; on any failure returns 0 and the loader state holds no port.
+// Opens port_name (COM1.., or on POSIX any device path) exclusively, sets
+// baud_text baud 8N1 in binary mode without flow control of any kind, and read
+// time-out T = read_timeout_ms. A port still held in the loader state is closed
+// first. Returns nonzero on success; on any failure returns 0 and the loader
+// state holds no port. The receive queue is left as it is.
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
-// Closes the held port; no effect when none is open.
+// OpenPort, tried again for up to a second while the port is busy or denied:
+// a driver may release a port a moment after it was closed.
+int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
+
+// Closes the held port, giving the line back as the port's previous user had it
+// set; no effect when none is open.
 void ClosePort();
 
-// One blocking write of count bytes; returns the count written (0 on failure).
+// One blocking write of count bytes; returns the count written (0 on failure,
+// also when the line cannot drain within a bounded time).
 int WritePort(const uint8_t* bytes, int32_t count);
 
-// Read contract: returns when count bytes have arrived or count + T ms after the
-// call began, whichever is first, with the number of bytes that arrived (0 to
-// count). A short read is the only failure signal. Bytes arriving after the read
-// has ended stay queued for the next read; nothing is ever flushed. A hang-up or
-// I/O error ends the read at once with what had arrived.
+// Read contract: returns when count bytes have arrived or once count + T ms have
+// passed on a monotonic clock since the call began, whichever is first, with the
+// number of bytes that arrived (0 to count). A short read is the only failure
+// signal. Bytes arriving after the read has ended stay queued for the next read.
+// A hang-up or I/O error ends the read at once with what had arrived.
 int ReadPort(uint8_t* destination, int32_t count);
+
+// Waits up to wait_ms for input and returns what is there (up to capacity bytes)
+// as soon as anything is; 0 when the line stayed quiet that long.
+int ReadWaiting(uint8_t* destination, int32_t capacity, uint32_t wait_ms);
+
+// Drops every byte waiting in the receive queue.
+void ClearReceiveQueue();
+
+// 1 when a byte waits in the receive queue; never waits.
+int InputWaiting();
+
+// Trace of the line: every write and every read result, with its direction
+// ('>' to the device, '<' from it). Off (nullptr) unless a front end sets it.
+typedef void (*LineTraceSink)(char direction, const uint8_t* bytes, int32_t count);
+void SetLineTrace(LineTraceSink sink);
+// Hands bytes to the trace sink, if any (called by the platform back ends).
+void TraceLine(char direction, const uint8_t* bytes, int32_t count);

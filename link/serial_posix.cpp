@@ -17,6 +17,14 @@
 
 #include "core/loader_state.h"
 
+enum : int { kReopenPatienceMs = 1000, kReopenPauseMs = 20 };
+
+static int64_t MonotonicNs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 // "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
 static void PortDevicePath(const char* port_name, char* path, size_t capacity) {
     if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '9' &&
@@ -42,15 +50,25 @@ static int BaudSpeed(const char* baud_text, speed_t* speed) {
     return 0;
 }
 
-// Raw 8N1, no flow control, no line discipline processing; reads never block
-// (VMIN = VTIME = 0) because ReadPort does its own waiting with poll.
+// The line's settings as the port's previous user left them, given back at close.
+static struct termios g_previous_settings;
+static int g_have_previous_settings = 0;
+
+// Why the latest open failed: EBUSY / EWOULDBLOCK / EACCES make a reopen try again.
+static int g_open_error = 0;
+
+// Raw 8N1, no flow control of any kind (a previous user may have left CRTSCTS or
+// XON/XOFF on), no line discipline processing; reads never block (VMIN = VTIME
+// = 0) because ReadPort does its own waiting with poll.
 static int ConfigureLine(int fd, const char* baud_text) {
     struct termios settings;
     if (tcgetattr(fd, &settings) != 0) return 0;
+    g_previous_settings = settings;
+    g_have_previous_settings = 1;
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    settings.c_iflag &= ~(IXOFF | IXANY);  // cfmakeraw leaves these
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     speed_t speed;
@@ -75,6 +93,8 @@ static void AskLowLatency(int fd) {
 // outlives it while someone else (a simulator, a getty) keeps the line open;
 // so it is cleared, but only by the holder of the lock who set it.
 static void ReleasePort(int fd) {
+    if (g_have_previous_settings) tcsetattr(fd, TCSANOW, &g_previous_settings);
+    g_have_previous_settings = 0;
     ioctl(fd, TIOCNXCL);
     close(fd);
 }
@@ -85,11 +105,13 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     PortDevicePath(port_name, path, sizeof path);
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    g_open_error = fd < 0 ? errno : 0;
     if (fd < 0) return 0;
     // Exclusive access: the lock keeps out everyone who asks for it (another
     // tavboot, even as root); the exclusive flag keeps ordinary users from
     // opening the line at all.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        g_open_error = EBUSY;
         close(fd);  // the line stays as its holder set it
         return 0;
     }
@@ -107,6 +129,19 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     return 1;
 }
 
+static int OpenErrorIsPassing() {
+    return g_open_error == EBUSY || g_open_error == EWOULDBLOCK || g_open_error == EACCES;
+}
+
+int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
+    const int64_t give_up = MonotonicNs() + kReopenPatienceMs * 1000000LL;
+    for (;;) {
+        if (OpenPort(port_name, baud_text, read_timeout_ms)) return 1;
+        if (!OpenErrorIsPassing() || MonotonicNs() >= give_up) return 0;
+        usleep(kReopenPauseMs * 1000);
+    }
+}
+
 void ClosePort() {
     if (g_loader.port == kNoPort) return;
     ReleasePort(static_cast<int>(g_loader.port));
@@ -121,15 +156,10 @@ int WritePort(const uint8_t* bytes, int32_t count) {
         ssize_t n = write(fd, bytes + written, static_cast<size_t>(count - written));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
+        TraceLine('>', bytes + written, static_cast<int32_t>(n));
         written += static_cast<int32_t>(n);
     }
     return written;
-}
-
-static int64_t MonotonicNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 // Waits until the port has input or the deadline passes. Returns 1 when there is
@@ -159,7 +189,31 @@ int ReadPort(uint8_t* destination, int32_t count) {
         if (n < 0 && errno == EINTR) continue;
         // Poll said readable, so nothing here means hang-up or error: stop at once.
         if (n <= 0) break;
+        TraceLine('<', destination + got, static_cast<int32_t>(n));
         got += static_cast<int32_t>(n);
     }
     return got;
+}
+
+int ReadWaiting(uint8_t* destination, int32_t capacity, uint32_t wait_ms) {
+    if (g_loader.port == kNoPort || capacity <= 0) return 0;
+    int fd = static_cast<int>(g_loader.port);
+    if (!WaitForInput(fd, MonotonicNs() + static_cast<int64_t>(wait_ms) * 1000000)) return 0;
+    ssize_t n;
+    do {
+        n = read(fd, destination, static_cast<size_t>(capacity));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return 0;
+    TraceLine('<', destination, static_cast<int32_t>(n));
+    return static_cast<int>(n);
+}
+
+void ClearReceiveQueue() {
+    if (g_loader.port != kNoPort) tcflush(static_cast<int>(g_loader.port), TCIFLUSH);
+}
+
+int InputWaiting() {
+    int waiting = 0;
+    if (g_loader.port == kNoPort || ioctl(static_cast<int>(g_loader.port), FIONREAD, &waiting) != 0) return 0;
+    return waiting > 0;
 }

@@ -4,25 +4,53 @@
 #include <cstdio>
 
 #include "core/loader_state.h"
+#include "link/port_names.h"
 #include "link/serial.h"
+
+enum : DWORD {
+    kWriteTimeoutPerByteMs = 2,  // a byte takes about 0.5 ms at 19200 baud
+    kWriteTimeoutMs = 1000,      // a line that does not drain by then never will
+    kReopenPatienceMs = 1000,
+    kReopenPauseMs = 20,
+};
+
+// Why the latest open failed: a busy or denied port makes a reopen try again.
+static DWORD g_open_error = 0;
 
 static HANDLE HeldPort() {
     return reinterpret_cast<HANDLE>(g_loader.port);
 }
 
-// The read rule (n bytes or n + T ms, no gap limit) in the platform's terms.
-static BOOL SetReadTimeouts(HANDLE port, uint32_t read_timeout_ms) {
+// Milliseconds on the performance counter: the serial time-outs run on kernel
+// timers that may end a clock period (about 15.6 ms) early, and the tick count
+// is just as coarse.
+static ULONGLONG NowMs() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<ULONGLONG>(now.QuadPart) * 1000 / static_cast<ULONGLONG>(frequency.QuadPart);
+}
+
+// The read rule (n bytes or n + T ms, no gap limit) in the platform's terms, and
+// a bounded write, so that a line that cannot drain fails the exchange instead of
+// hanging the window.
+static BOOL SetTimeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
     COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = 0;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = read_timeout_ms;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    timeouts.ReadIntervalTimeout = interval;
+    timeouts.ReadTotalTimeoutMultiplier = multiplier;
+    timeouts.ReadTotalTimeoutConstant = constant;
+    timeouts.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
+    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
     return SetCommTimeouts(port, &timeouts);
 }
 
-// Applies "baud=<baud_text> parity=N data=8 stop=1" over the port's current
-// settings; every setting the mode text does not name keeps its value.
+static BOOL SetReadRule(HANDLE port) {
+    return SetTimeouts(port, 0, 1, g_loader.read_timeout_ms);
+}
+
+// Applies "baud=<baud_text> parity=N data=8 stop=1", then everything the mode
+// text leaves as the previous program set it: binary mode, no flow control of
+// any kind, DTR and RTS on, no abort on error.
 static BOOL SetLineFormat(HANDLE port, const char* baud_text) {
     DCB settings = {};
     settings.DCBlength = sizeof(settings);
@@ -30,22 +58,47 @@ static BOOL SetLineFormat(HANDLE port, const char* baud_text) {
     char mode[64];
     std::snprintf(mode, sizeof(mode), "baud=%s parity=N data=8 stop=1", baud_text);
     BuildCommDCBA(mode, &settings);
+    settings.fBinary = TRUE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fDsrSensitivity = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    settings.fDtrControl = DTR_CONTROL_ENABLE;
+    settings.fRtsControl = RTS_CONTROL_ENABLE;
+    settings.fAbortOnError = FALSE;
+    settings.fErrorChar = FALSE;
+    settings.fNull = FALSE;
     return SetCommState(port, &settings);
 }
 
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
     ClosePort();
-    HANDLE port = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    char device_path[kPortNameCapacity + 8];
+    Win32DevicePath(port_name, device_path, sizeof device_path);
+    HANDLE port = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
+    g_open_error = port == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (port == INVALID_HANDLE_VALUE) return 0;
     g_loader.port = reinterpret_cast<intptr_t>(port);
     g_loader.read_timeout_ms = read_timeout_ms;
-    if (!SetReadTimeouts(port, read_timeout_ms) || !SetLineFormat(port, baud_text)) {
+    if (!SetReadRule(port) || !SetLineFormat(port, baud_text)) {
         // A half-configured port is of no use to any caller: let it go now.
         ClosePort();
         return 0;
     }
     return 1;
+}
+
+int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
+    const ULONGLONG give_up = NowMs() + kReopenPatienceMs;
+    for (;;) {
+        if (OpenPort(port_name, baud_text, read_timeout_ms)) return 1;
+        const bool passing = g_open_error == ERROR_ACCESS_DENIED || g_open_error == ERROR_SHARING_VIOLATION ||
+                             g_open_error == ERROR_BUSY;
+        if (!passing || NowMs() >= give_up) return 0;
+        Sleep(kReopenPauseMs);
+    }
 }
 
 void ClosePort() {
@@ -58,12 +111,59 @@ int WritePort(const uint8_t* bytes, int32_t count) {
     if (g_loader.port == kNoPort || count <= 0) return 0;
     DWORD written = 0;
     WriteFile(HeldPort(), bytes, static_cast<DWORD>(count), &written, nullptr);
+    TraceLine('>', bytes, static_cast<int32_t>(written));
     return static_cast<int>(written);
 }
 
+// One ReadFile under the current time-outs; the bytes it brought (0 on failure).
+static DWORD ReadOnce(uint8_t* destination, DWORD count) {
+    DWORD arrived = 0;
+    if (!ReadFile(HeldPort(), destination, count, &arrived, nullptr)) return 0;
+    TraceLine('<', destination, static_cast<int32_t>(arrived));
+    return arrived;
+}
+
+// A ReadFile that ends short before the window has really passed reads again
+// for the rest of it, with the time-out set to what is left.
 int ReadPort(uint8_t* destination, int32_t count) {
     if (g_loader.port == kNoPort || count <= 0) return 0;
-    DWORD arrived = 0;
-    if (!ReadFile(HeldPort(), destination, static_cast<DWORD>(count), &arrived, nullptr)) return 0;
-    return static_cast<int>(arrived);
+    // One more millisecond: the clock reads whole milliseconds, rounded down.
+    const ULONGLONG deadline = NowMs() + static_cast<ULONGLONG>(count) + g_loader.read_timeout_ms + 1;
+    DWORD got = ReadOnce(destination, static_cast<DWORD>(count));
+    bool rule_changed = false;
+    while (got < static_cast<DWORD>(count)) {
+        const ULONGLONG now = NowMs();
+        if (now >= deadline) break;
+        rule_changed = true;
+        if (!SetTimeouts(HeldPort(), 0, 0, static_cast<DWORD>(deadline - now))) break;
+        got += ReadOnce(destination + got, static_cast<DWORD>(count) - got);
+    }
+    if (rule_changed) SetReadRule(HeldPort());
+    return static_cast<int>(got);
+}
+
+int ReadWaiting(uint8_t* destination, int32_t capacity, uint32_t wait_ms) {
+    if (g_loader.port == kNoPort || capacity <= 0) return 0;
+    const ULONGLONG deadline = NowMs() + wait_ms;
+    DWORD got = 0;
+    // MAXDWORD / MAXDWORD / constant: return at once with what is queued, or with
+    // the first byte to arrive within the constant.
+    for (ULONGLONG now = NowMs(); got == 0 && now < deadline; now = NowMs()) {
+        if (!SetTimeouts(HeldPort(), MAXDWORD, MAXDWORD, static_cast<DWORD>(deadline - now))) break;
+        got = ReadOnce(destination, static_cast<DWORD>(capacity));
+    }
+    SetReadRule(HeldPort());
+    return static_cast<int>(got);
+}
+
+void ClearReceiveQueue() {
+    if (g_loader.port != kNoPort) PurgeComm(HeldPort(), PURGE_RXCLEAR);
+}
+
+int InputWaiting() {
+    if (g_loader.port == kNoPort) return 0;
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!ClearCommError(HeldPort(), &errors, &status)) return 0;
+    return status.cbInQue > 0;
 }

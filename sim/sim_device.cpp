@@ -18,6 +18,7 @@
 enum : int {
     kSimChunk = 4096,          // bytes moved per read or write of the master
     kSimIdleWakeMs = 10,       // how soon a stop request is noticed
+    kSimAdapterPacket = 62,    // an adapter hands bytes on at once when this many wait
 };
 
 static const int64_t kNsPerMs = 1000000;
@@ -96,6 +97,7 @@ static void ResetDeviceState(SimDevice* device) {
     device->output_blocked = 0;
     device->flooding = 0;
     device->sync_faults_shown = 0;
+    device->adapter_epoch_ns = SimNowNs();
 }
 
 int SimOpen(SimDevice* device, const SimConfig* config) {
@@ -125,6 +127,11 @@ int SimOpen(SimDevice* device, const SimConfig* config) {
     fcntl(slave, F_SETFD, FD_CLOEXEC);
     device->master_fd = master;
     device->slave_fd = slave;
+    if (config->stale_length > 0 &&
+        write(master, config->stale, static_cast<size_t>(config->stale_length)) != config->stale_length) {
+        SimStop(device);
+        return 0;
+    }
     return 1;
 }
 
@@ -154,11 +161,25 @@ static void TakeDueInput(SimDevice* device) {
     }
 }
 
+// When the first queued byte may leave. Through a USB adapter, bytes wait in it
+// until its free-running latency timer expires or a packet's worth has gathered.
+static int64_t ReleaseNs(const SimDevice* device) {
+    const int64_t first_due = device->pending_output.front().due_ns;
+    const int64_t period = device->config.adapter_latency_ms * kNsPerMs;
+    if (period <= 0) return first_due;
+    const int64_t since_epoch = std::max<int64_t>(first_due - device->adapter_epoch_ns, 0);
+    int64_t release = device->adapter_epoch_ns + (since_epoch + period - 1) / period * period;
+    if (device->pending_output.size() >= kSimAdapterPacket) {
+        release = std::min(release, device->pending_output[kSimAdapterPacket - 1].due_ns);
+    }
+    return std::max(release, first_due);
+}
+
 // Writes every byte that is due, as far as the line takes it; drops the line
 // when its turn comes.
 static void FlushDueOutput(SimDevice* device, int64_t now) {
     while (!device->pending_output.empty() && !device->output_blocked) {
-        if (device->pending_output.front().due_ns > now) return;
+        if (ReleaseNs(device) > now) return;
         if (device->pending_output.front().hangup) {
             CloseMaster(device);
             return;
@@ -203,7 +224,7 @@ static void WaitForLine(SimDevice* device, int64_t now) {
         wake = std::min(wake, device->pending_input.front().due_ns);
     }
     if (!device->pending_output.empty() && !device->output_blocked) {
-        wake = std::min(wake, device->pending_output.front().due_ns);
+        wake = std::min(wake, ReleaseNs(device));
     }
     int64_t wait_ns = std::max<int64_t>(wake - now, 0);
     struct timespec timeout = {static_cast<time_t>(wait_ns / 1000000000),

@@ -74,6 +74,10 @@ struct SimConfig {
     SimFault fault;
     int fault_arg;
     int sync_faults;         // > 0: sync-zero and sync-crc-fail answer only this many sync bytes
+    int adapter_latency_ms;  // > 0: answers pass a USB adapter with this latency timer
+    uint8_t stale[64];       // bytes waiting in the line before the first opener
+    int stale_length;
+    int doubled_ack;         // > 0: data message doubled_ack (1-based) is acknowledged twice
 };
 
 struct SimDevice {
@@ -104,6 +108,7 @@ struct SimDevice {
     int64_t input_clock_ns;   // when the latest received byte is taken
     int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
+    int64_t adapter_epoch_ns; // the adapter's latency timer expires at epoch + k * latency
     int flooding;
     int sync_faults_shown;    // sync bytes answered with the sync fault
 };

@@ -37,6 +37,8 @@ const char kSimOptionsHelp[] =
     "  --link PATH         symbolic link to the device's serial line\n"
     "  --flash-out FILE    write the device's flash to FILE at exit\n"
     "  --paced             move bytes at 19200 baud\n"
+    "  --adapter-latency MS  answers pass a USB adapter with this latency timer\n"
+    "  --stale HEX         bytes waiting in the line before the first opener\n"
     "  --erase-delay MS    delay before the erase acknowledgement\n"
     "  --program-delay MS  delay before each page acknowledgement\n"
     "  --fault NAME        one of the faults listed below\n"
@@ -85,6 +87,20 @@ static int ParseHex(const char* text, int digits, uint32_t* value) {
     return 1;
 }
 
+// An even number of hexadecimal digits, as many bytes as fit.
+static int ParseHexBytes(const char* text, uint8_t* bytes, size_t capacity, int* length) {
+    const size_t digits = std::strlen(text);
+    if (digits == 0 || digits % 2 != 0 || digits / 2 > capacity) return 0;
+    for (size_t i = 0; i < digits; i += 2) {
+        const char pair[3] = {text[i], text[i + 1], '\0'};
+        uint32_t value;
+        if (!ParseHex(pair, 2, &value)) return 0;
+        bytes[i / 2] = static_cast<uint8_t>(value);
+    }
+    *length = static_cast<int>(digits / 2);
+    return 1;
+}
+
 static int ParseCount(const char* text, int* value) {
     char* end;
     long parsed = std::strtol(text, &end, 10);
@@ -119,6 +135,10 @@ static int ApplyValueOption(SimConfig* config, const char* option, const char* v
     }
     if (std::strcmp(option, "--erase-delay") == 0) return ParseCount(value, &config->erase_delay_ms);
     if (std::strcmp(option, "--program-delay") == 0) return ParseCount(value, &config->program_delay_ms);
+    if (std::strcmp(option, "--adapter-latency") == 0) return ParseCount(value, &config->adapter_latency_ms);
+    if (std::strcmp(option, "--stale") == 0) {
+        return ParseHexBytes(value, config->stale, sizeof config->stale, &config->stale_length);
+    }
     if (std::strcmp(option, "--fault-arg") == 0) return ParseCount(value, &config->fault_arg);
     if (std::strcmp(option, "--fault") == 0) return ParseSimFault(value, &config->fault);
     if (std::strcmp(option, "--status") == 0) {

@@ -220,6 +220,7 @@ static void JudgeDataMessage(SimDevice* device) {
     }
     device->messages_received = k + 1;
     AnswerWork(device, 0, 0, 0, 0);
+    if (device->config.doubled_ack == k + 1) AnswerWork(device, 0, 0, 0, 0);
     if (device->messages_received % kSimMessagesPerPage != 0) return;
     int page = device->messages_received / kSimMessagesPerPage - 1;
     AnswerWork(device, device->config.program_delay_ms, FaultAt(device, SimFaultBadPageAck, page),

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/loader_state.h"
+#include "image/image_digest.h"
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "sim/sim_device.h"
@@ -202,7 +203,11 @@ TEST_F(CliTest, InspectDescribesTheSamples) {
     ProcessResult result = RunTavboot({"inspect", kExamples + "sample.tvk"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "file: " + kExamples + "sample.tvk\ntype: tvk\nimage length: 14336\npages: 11\n"
-                          "downloadable: yes\nheader platform: TAV-SIM-PLATFORM\nheader version: HW 1.0\n");
+                          "downloadable: yes\nheader platform: TAV-SIM-PLATFORM\nheader version: HW 1.0\n"
+                          "data addresses: 0x01000 to 0x037FF\nbytes below 0x1000 (never sent): 0\n"
+                          "sent bytes: 11264 (0x1000 to 0x03BFF)\nsent CRC-32: 2ccdd7c9\n"
+                          "sent SHA-256: 49c97132a30185a89a5931be18fdcf6e487122069c4d1c861ed89a65a4633d03\n");
+    EXPECT_EQ(result.err, "");
     result = RunTavboot({"inspect", kExamples + "sample.hex", "--json"});
     const auto facts = nlohmann::json::parse(result.out);
     EXPECT_EQ(facts["type"], "hex");
@@ -262,4 +267,71 @@ TEST_F(CliTest, ManyPortsAtOnceWithOneFailingMidTransfer) {
         if (line.rfind(failed + " ", 0) == 0) summary_line = line;
     EXPECT_NE(summary_line.find("FAILED"), std::string::npos) << result.err;
     EXPECT_NE(summary_line.find("Boot communication error"), std::string::npos) << result.err;
+}
+
+TEST_F(CliTest, LargestReorderedAndOversizedHexFiles) {
+    // objcopy's HEX of the largest image the device takes (about 715 KB of text).
+    const std::vector<uint8_t> firmware = PatternImage(kMaxDownloadLength - kImageFirstOffset, 21);
+    const std::string bin = WriteTempFile("largest.bin", std::string(firmware.begin(), firmware.end()));
+    const std::string largest = TempDir() + "/largest.hex";
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex --change-addresses 0x1000 " + bin + " " + largest).c_str()), 0);
+    std::string port = StartDevice();
+    ProcessResult result = RunTavboot({"download", "--port", port, largest}, 300);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(FlashHolds(devices.back().get(), Decoded(largest), 249));
+    EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), SimFlash(devices.back().get()).begin() + 0x1000));
+
+    // Records in descending address order: the higher data is sent too.
+    const std::vector<uint8_t> high = PatternImage(16, 22);
+    const std::string descending = WriteTempFile("descending.hex", HexRecord(0, 0x2000, high) + "\r\n" +
+                                                  HexRecord(0, 0x1000, PatternImage(16, 23)) + "\r\n" +
+                                                  HexRecord(1, 0, {}) + "\r\n");
+    port = StartDevice();
+    result = RunTavboot({"download", "--port", port, descending});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::equal(high.begin(), high.end(), SimFlash(devices.back().get()).begin() + 0x2000));
+
+    // One byte over 4 MiB: refused before anything goes to the device.
+    const std::string over = WriteTempFile("over.hex", std::string(kRawFileCapacity + 1, ':'));
+    port = StartDevice();
+    result = RunTavboot({"download", "--port", port, over});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "File Error: File is larger than 4194304 bytes\n");
+    EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+}
+
+TEST_F(CliTest, DataBelow0x1000IsWarnedAboutAndInspectNamesTheSentBytes) {
+    const std::string warning = "warning: 16 bytes of data lie below 0x1000, in the bootloader's area, and are not sent";
+    const std::string hex = WriteTempFile("low.hex", HexRecord(0, 0x0FF0, PatternImage(16, 31)) + "\r\n" +
+                                                         HexRecord(0, 0x1000, PatternImage(32, 32)) + "\r\n" +
+                                                         HexRecord(1, 0, {}) + "\r\n");
+    ProcessResult result = RunTavboot({"inspect", hex, "--json"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, warning + "\n");
+    auto facts = nlohmann::json::parse(result.out);
+    EXPECT_EQ(facts["lowest_data_address"], 0x0FF0);
+    EXPECT_EQ(facts["highest_data_address"], 0x101F);
+    EXPECT_EQ(facts["bytes_below_0x1000"], 16);
+    EXPECT_EQ(facts["sent_bytes"], 1024);
+
+    const std::string port = StartDevice();
+    result = RunTavboot({"download", "--port", port, hex});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(SplitLines(result.err).at(0), warning);
+    EXPECT_EQ(SplitLines(result.err).back(), "BOOT info: Boot successful finished");
+
+    result = RunTavboot({"inspect", kExamples + "sample.hex", "--json"});
+    facts = nlohmann::json::parse(result.out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(facts["lowest_data_address"], 0x1000);
+    EXPECT_EQ(facts["highest_data_address"], 0x3FFF);
+    EXPECT_EQ(facts["bytes_below_0x1000"], 0);
+    EXPECT_EQ(facts["sent_bytes"], 13 * 1024);
+    Decoded(kExamples + "sample.hex");
+    char sha[65];
+    ComputeSentImageSha256(sha);
+    EXPECT_EQ(facts["sent_sha256"], sha);
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", ComputeSentImageCrc32());
+    EXPECT_EQ(facts["sent_crc32"], crc);
 }

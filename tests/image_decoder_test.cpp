@@ -51,10 +51,14 @@ TEST(IntelHex, WorkedExampleWithSegmentAndStaleBytesCleared) {
 }
 
 TEST(IntelHex, RecordSemanticsKeptAsDevicesRelyOnThem) {
-    // Last record in file order gives the length; later records overwrite earlier ones.
+    // The highest record ends the image, whatever the order; later records overwrite earlier ones.
     std::string text = HexRecord(0, 0x2000, {1, 2}) + "\r\n" + HexRecord(0, 0x1000, {9, 8, 7}) + "\r\n" +
                        HexRecord(0, 0x1001, {0x55}) + "\r\n" + HexRecord(1, 0, {}) + "\r\n";
-    ASSERT_EQ(DecodeHex(text), 0x1002) << g_why;
+    DataSpan span{};
+    ASSERT_EQ(DecodeIntelHex(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), g_image.data(),
+                             g_why, sizeof g_why, &span), 0x2002) << g_why;
+    EXPECT_EQ(span.lowest, 0x1000);
+    EXPECT_EQ(span.end, 0x2002);
     EXPECT_EQ(g_image[0x1000], 9);
     EXPECT_EQ(g_image[0x1001], 0x55);
     EXPECT_EQ(g_image[0x2001], 2);
@@ -99,6 +103,8 @@ TEST(IntelHex, CorruptOrUnsafeFilesAreRefusedWithTheLine) {
         {HexRecord(4, 0, {0, 0}) + "\r\n" + good + "\r\n" + HexRecord(4, 0, {0, 1}) + "\r\n" + eof,
          "type 04"},                                                    // linear address folding
         {HexRecord(2, 0, {0x10}) + "\r\n" + eof, "2 bytes"},
+        {good + "\r\n" + eof + HexRecord(2, 0, {0x10, 0}) + "\r\n" + good + "\r\n" + eof,
+         "Intel HEX line 4: data record after the end-of-file record"},  // two files joined with cat
     };
     for (const Case& c : cases) {
         g_image.assign(kImageCapacity, 0x5A);
@@ -108,6 +114,26 @@ TEST(IntelHex, CorruptOrUnsafeFilesAreRefusedWithTheLine) {
     }
     DecodeHex(good + "\r\n" + good.substr(0, 15) + "FF\r\n" + eof);
     EXPECT_NE(std::string(g_why).find("line 2"), std::string::npos) << g_why;
+    EXPECT_EQ(DecodeHex(good + "\r\n" + eof + "\x1a"), 0x1004) << "text after the end record is not data";
+}
+
+TEST(IntelHex, DataBelowTheFirstSentOffsetIsCountedOnce) {
+    DataSpan span{};
+    const std::string text = HexRecord(0, 0x0FFE, {1, 2, 3, 4}) + "\n" + HexRecord(0, 0x0FFF, {5, 6}) + "\n" +
+                             HexRecord(0, 0x0800, {0}) + "\n" + HexRecord(1, 0, {}) + "\n";
+    ASSERT_EQ(DecodeIntelHex(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), g_image.data(),
+                             g_why, sizeof g_why, &span), 0x1002) << g_why;
+    EXPECT_EQ(span.lowest, 0x0800);
+    EXPECT_EQ(span.below_first_offset, 3) << "0x0800, 0x0FFE and 0x0FFF, overlaps counted once";
+    // A memory image's zeros below 0x1000 stand for the bootloader's area and are not data.
+    std::vector<uint8_t> image(5000, 0);
+    image[4095] = 7;
+    span = MemoryImageSpan(image.data(), 5000);
+    EXPECT_EQ(span.lowest, 4095);
+    EXPECT_EQ(span.below_first_offset, 1);
+    image[4095] = 0;
+    EXPECT_EQ(MemoryImageSpan(image.data(), 5000).lowest, 4096);
+    EXPECT_EQ(MemoryImageSpan(image.data(), 4096).lowest, -1);
 }
 
 TEST(MemoryImage, WorkedExampleAndEndMarkerPositions) {

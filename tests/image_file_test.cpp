@@ -60,7 +60,7 @@ TEST_F(ImageFile, EveryRefusalClearsTheLoadedImage) {
         "ab",
     };
     const char* boxes[] = {"File Error: File read error", "File Error: File read error",
-                           "File Error: Intel HEX line", "File Error: File is larger than 260000 bytes",
+                           "File Error: Intel HEX line", "File Error: File is larger than 4194304 bytes",
                            "File Error: File has unsupported suffix format"};
     for (size_t i = 0; i < 5; ++i) {
         ASSERT_EQ(LoadImageFromPath(good.c_str()), 1);
@@ -76,6 +76,21 @@ TEST_F(ImageFile, FileOfExactlyTheBufferSizeIsRead) {
     EXPECT_EQ(LoadImageFromPath(WriteTempFile("full.tvk", tvk).c_str()), 1) << LastBox();
     EXPECT_EQ(g_loader.raw_file_length, kRawFileCapacity);
     EXPECT_EQ(g_loader.image_length, 1000);
+}
+
+TEST_F(ImageFile, LargestMemoryImageLoadsWithItsHeader) {
+    const std::vector<uint8_t> image = PatternImage(kMaxDownloadLength, 6);
+    const std::string tvk = MakeMemoryImage(image, "TAV-SIM-PLATFORM", "HW 1.0");
+    ASSERT_GT(tvk.size(), 260000u);
+    ASSERT_EQ(LoadImageFromPath(WriteTempFile("largest.tvk", tvk).c_str()), 1) << LastBox();
+    EXPECT_EQ(g_loader.image_length, kMaxDownloadLength);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), g_loader.image));
+    uint8_t identity[32] = {};
+    std::memcpy(identity, "TAV-SIM-PLATFORM", 16);
+    std::memcpy(identity + 16, "HW 1.0", 6);
+    EXPECT_EQ(CompareImageHeader(g_loader.raw_file, g_loader.raw_file_length, identity), 0);
+    identity[17] = 'X';
+    EXPECT_EQ(CompareImageHeader(g_loader.raw_file, g_loader.raw_file_length, identity), 2);
 }
 
 TEST_F(ImageFile, LoadIsRefusedWhileATransferRuns) {

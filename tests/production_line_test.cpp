@@ -73,6 +73,7 @@ TEST_F(ProductionLineTest, LogHoldsOneWholeRecordPerPortWithItsAttempts) {
     const ProcessResult result = RunTavboot(args, 300);
     EXPECT_EQ(result.status, 1) << result.err;
     ASSERT_EQ(Records().size(), 8u);
+    const json facts = json::parse(RunTavboot({"inspect", "--json", kExamples + "sample.hex"}).out);
     for (int i = 0; i < 8; ++i) {
         const json record = RecordOf(devices[i]->slave_path);
         ASSERT_TRUE(record.is_object()) << i;
@@ -81,6 +82,7 @@ TEST_F(ProductionLineTest, LogHoldsOneWholeRecordPerPortWithItsAttempts) {
         EXPECT_EQ(record["operation"], "download");
         EXPECT_EQ(record["image_length"], 16384);
         EXPECT_EQ(record["pages"], 13);
+        EXPECT_EQ(record["image_sha256"], facts["sent_sha256"]);
         EXPECT_EQ(record["hw_platform"], i == 2 ? json() : json("TAV-SIM-PLATFORM")) << i;
         EXPECT_EQ(record["message"], i == 2 ? "BOOT info: Bootloader CRC fail, data in device memory is corrupted" : "");
         EXPECT_EQ(record["time"].get<std::string>().size(), 24u) << record["time"];

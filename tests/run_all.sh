@@ -15,7 +15,7 @@ stage() {
 }
 
 host_tests() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVBOOT_TESTS=ON >/dev/null &&
         cmake --build build -j"$jobs" &&
         ctest --test-dir build --output-on-failure -j"$jobs"
 }
@@ -109,7 +109,7 @@ valgrind_cli() {
 # The Windows programs cross-built with mingw-w64, then the real window and the
 # Win32 serial back end driven under Wine against the simulated device.
 windows_tests() {
-    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DTAVBOOT_TESTS=OFF >/dev/null &&
+    cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" >/dev/null &&
         cmake --build build-win -j"$jobs" &&
         tests/wine/run_gui_tests.sh build-win build
 }
@@ -119,4 +119,5 @@ stage "sanitizer build and tests (ASan, UBSan)" sanitizer_tests
 stage "bounded fuzzing (${fuzz_seconds} s a target, ASan, UBSan)" bounded_fuzzing
 stage "Valgrind memcheck of the command line" valgrind_cli
 stage "Windows build and tests under Wine" windows_tests
+stage "Debian package, Windows zip, manual page and completion" bash tests/package_checks.sh
 exit $failed

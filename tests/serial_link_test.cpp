@@ -1,6 +1,7 @@
 // Serial port over real pseudo-terminals: opening, exclusive access, line settings, the read rule, hang-up.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "core/loader_state.h"
+#include "link/port_names.h"
 #include "link/serial.h"
 #include "tests/link_test_support.h"
 
@@ -68,6 +70,8 @@ TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
     line.c_cflag = (line.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
     cfsetspeed(&line, B9600);
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &line), 0);
+    struct termios left_behind;
+    ASSERT_EQ(tcgetattr(pty.slave, &left_behind), 0);
     OpenLoaderPort(8);
     ASSERT_EQ(tcgetattr(pty.slave, &line), 0);
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
@@ -87,6 +91,95 @@ TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
     std::vector<uint8_t> got(256);
     EXPECT_EQ(ReadPort(got.data(), 256), 256);
     EXPECT_EQ(got, all);
+
+    // Closing gives the line back as it was found (a console is not left raw).
+    ClosePort();
+    ASSERT_EQ(tcgetattr(pty.slave, &line), 0);
+    EXPECT_EQ(line.c_iflag, left_behind.c_iflag);
+    EXPECT_EQ(line.c_oflag, left_behind.c_oflag);
+    EXPECT_EQ(line.c_cflag, left_behind.c_cflag);
+    EXPECT_EQ(line.c_lflag, left_behind.c_lflag);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
+}
+
+TEST_F(SerialPortTest, ReopenWaitsUpToASecondForAPortItsHolderIsReleasing) {
+    // Another holder of the lock, releasing it 300 ms from now.
+    int other = open(pty.path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(OpenPort(pty.path, "19200", 5000), 0);
+    std::thread release([other] {
+        usleep(300000);
+        close(other);
+    });
+    double start = NowMs();
+    EXPECT_EQ(ReopenPort(pty.path, "19200", 5000), 1);
+    EXPECT_GE(NowMs() - start, 250.0);
+    release.join();
+    ClosePort();
+
+    // Held for good: given up after a second.
+    other = open(pty.path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    start = NowMs();
+    EXPECT_EQ(ReopenPort(pty.path, "19200", 5000), 0);
+    EXPECT_GE(NowMs() - start, 1000.0);
+    EXPECT_LT(NowMs() - start, 3000.0);
+    close(other);
+    // A port that does not exist is not waited for.
+    start = NowMs();
+    EXPECT_EQ(ReopenPort("/dev/tavboot-no-such-port", "19200", 5000), 0);
+    EXPECT_LT(NowMs() - start, 500.0);
+}
+
+std::vector<std::string> g_traced;
+void RecordTrace(char direction, const uint8_t* bytes, int32_t count) {
+    g_traced.push_back(direction + std::string(bytes, bytes + count));
+}
+
+TEST_F(SerialPortTest, WaitingInputIsSeenWithoutWaitingDroppedOrReadAsItComes) {
+    OpenLoaderPort(8);
+    EXPECT_EQ(InputWaiting(), 0);
+    WriteAll(pty.master, {1, 2, 3});
+    usleep(20000);
+    EXPECT_EQ(InputWaiting(), 1);
+    ClearReceiveQueue();
+    EXPECT_EQ(InputWaiting(), 0);
+    uint8_t got[8] = {};
+    double start = NowMs();
+    EXPECT_EQ(ReadWaiting(got, 8, 60), 0);
+    EXPECT_GE(NowMs() - start, 60.0);
+    std::thread late([this] {
+        usleep(30000);
+        WriteAll(pty.master, {4, 5});
+    });
+    start = NowMs();
+    EXPECT_EQ(ReadWaiting(got, 8, 1000), 2);  // as soon as they come, not after the wait
+    EXPECT_LT(NowMs() - start, 500.0);
+    late.join();
+    EXPECT_EQ(got[1], 5);
+
+    // Every write and every read result reaches the trace, and nothing while it is off.
+    SetLineTrace(RecordTrace);
+    const uint8_t sync = 0x55;
+    WritePort(&sync, 1);
+    WriteAll(pty.master, {0x5A});
+    ReadPort(got, 1);
+    SetLineTrace(nullptr);
+    WritePort(&sync, 1);
+    EXPECT_EQ(g_traced, (std::vector<std::string>{">U", "<Z"}));
+}
+
+TEST(PortNameTest, Win32PathsCarryTheDevicePrefix) {
+    char path[32];
+    for (const char* name : {"COM1", "COM9", "COM10", "COM12", "COM256"}) {
+        Win32DevicePath(name, path, sizeof path);
+        EXPECT_EQ(std::string(path), std::string("\\\\.\\") + name);
+    }
+    Win32DevicePath("\\\\.\\COM12", path, sizeof path);
+    EXPECT_STREQ(path, "\\\\.\\COM12");
+    Win32DevicePath("COM123456789", path, 8);
+    EXPECT_STREQ(path, "\\\\.\\COM");
 }
 
 TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {

@@ -121,8 +121,8 @@ TEST_F(SimDeviceTest, StartSequenceFaults) {
         {SimFaultWrongKey, 0, 8, 0x5A, 1, 0},
         {SimFaultGarbageBeforeUnlockAck, 20, 100, 0x5A, 1, 1},
         {SimFaultNotInApplication, 0, 100, 0x5A, 1, 1},
-        // The late byte passes as status; the real status then shifts the identity.
-        {SimFaultLateExtraByte, 0, 100, 0x3C, 1, 1},
+        // The late byte is read and dropped with the rest of the echo.
+        {SimFaultLateExtraByte, 0, 100, 0x5A, 1, 1},
         {SimFaultGarbageEcho, 0, 8, 0x3C, 0, 0},
         {SimFaultFlood, 0x42, 8, 0x42, 1, 0},
     };
@@ -264,6 +264,16 @@ TEST(SimOptionsTest, OptionsFillTheConfiguration) {
     EXPECT_EQ(std::string(config.platform, 16), "PLATFORM-TOO-LON");
     EXPECT_STREQ(link, "/tmp/x");
     EXPECT_STREQ(flash, "f");
+
+    const char* line[] = {"--adapter-latency", "16", "--stale", "55aA00"};
+    ASSERT_EQ(ParseSimArguments(4, const_cast<char**>(line), &config, &link, &flash), 1);
+    EXPECT_EQ(config.adapter_latency_ms, 16);
+    ASSERT_EQ(config.stale_length, 3);
+    EXPECT_EQ(config.stale[1], 0xAA);
+    for (const char* bad : {"5", "5G", ""}) {
+        const char* wrong[] = {"--stale", bad};
+        EXPECT_EQ(ParseSimArguments(2, const_cast<char**>(wrong), &config, &link, &flash), 0) << bad;
+    }
 
     for (const char* bad : {"--status=5A", "--key", "--bogus"}) {
         const char* wrong[] = {bad, "123"};

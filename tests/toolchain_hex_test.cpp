@@ -34,7 +34,8 @@ protected:
 }  // namespace
 
 TEST_F(ToolchainHex, ObjcopyOutputWithSegmentRecordsAndCrLf) {
-    for (size_t size : {1000u, 60u * 1024u, 90000u}) {
+    // Up to the largest image the device takes: its HEX text is far larger than the image.
+    for (size_t size : {size_t(1000), size_t(60 * 1024), size_t(kMaxDownloadLength - 0x1000)}) {
         const std::vector<uint8_t> firmware = PatternImage(size, uint32_t(size));
         const std::string hex = TempDir() + "/objcopy.hex";
         const std::string command = "objcopy -I binary -O ihex --change-addresses 0x1000 " + WriteBinary(firmware) +
@@ -43,14 +44,6 @@ TEST_F(ToolchainHex, ObjcopyOutputWithSegmentRecordsAndCrLf) {
         EXPECT_EQ(LoadImageFromPath(hex.c_str()), 1) << size;
         ExpectLoadedAt(firmware, 0x1000);
     }
-    // Larger images do not fit the 260000-byte file buffer: refused, nothing loaded.
-    const std::string hex = TempDir() + "/big.hex";
-    const std::string command = "objcopy -I binary -O ihex --change-addresses 0x1000 " +
-                                WriteBinary(PatternImage(200000, 1)) + " " + hex;
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(LoadImageFromPath(hex.c_str()), 0);
-    EXPECT_EQ(UiTexts(UiMessage).back(), "File Error: File is larger than 260000 bytes");
-    EXPECT_EQ(g_loader.image_loaded, 0);
 }
 
 TEST_F(ToolchainHex, SrecCatOutputWithLinearAddressAndLf) {

@@ -161,17 +161,21 @@ run_serial_checks() {
     serial serial-check "" 'C:\tavtest\small.hex'
     check_flash serial-flash "$drive/small.hex"
     serial serial-late-byte "--fault late-extra-byte" --late-byte
+    serial serial-flow-left "" --flow-left 'C:\tavtest\small.hex'
+    check_flash serial-flow-left-flash "$drive/small.hex"
 }
 
-# console NAME "SIM OPTIONS" STATUS TEXT ARGUMENTS: tavboot.exe on COM1 against a fresh
-# device ends with STATUS and prints TEXT (stdout and stderr together).
+# console NAME "SIM OPTIONS" STATUS TEXT ARGUMENTS: tavboot.exe on COM1 (or on
+# $console_port) against a fresh device ends with STATUS and prints TEXT (stdout
+# and stderr together).
+console_port=com1
 console() {
     local name=$1 options=$2 expect=$3 text=$4
     shift 4
     wanted "$name" || return 0
     unlink_ports
     # shellcheck disable=SC2086
-    start_sim com1 $options
+    start_sim "$console_port" $options
     (cd "$drive" && timeout 300 wine tavboot.exe "$@") 2>&1 | tr -d '\r' >"$work/console.log"
     local status=${PIPESTATUS[0]}
     stop_sim
@@ -193,6 +197,9 @@ run_console_checks() {
     console console-failure "--fault no-page-ack --fault-arg 1" 1 "BOOT info: Boot write to Flash error" \
         download 'C:\tavtest\small.hex'
     console console-no-port "" 1 "COM port info: COM open error" hwinfo --port COM8
+    console console-hwinfo-adapter "--adapter-latency 16" 0 "HW version: HW 1.0" hwinfo
+    # Above COM9 a port opens only by its device path.
+    console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
 }
 
 run_gui_scenarios() {
@@ -213,10 +220,13 @@ run_gui_scenarios() {
     gui download "" download "$hex" 4 unpaced "$main_shot" "$box_shot"
     check_flash download-flash "$drive/small.hex"
     gui download-tvk "" download "$tvk" 3 unpaced - -
+    gui download-largest "" download 'C:\tavtest\largest.hex' 249 unpaced - -
+    check_flash largest-flash "$drive/largest.hex"
     gui start-fails "--fault sync-zero" start-fails "$hex"
     gui transfer-fails "--fault bad-data-ack --fault-arg 40" transfer-fails "$hex"
     gui hw-info "" hw-info
     gui hw-info-fails "--fault silent" hw-info-fails
+    gui hw-info-adapter "--adapter-latency 16" hw-info
     gui app-fw "" app-fw
     gui app-fw-fails "--fault short-app-reply" app-fw-fails
     gui about "" about

@@ -2,6 +2,7 @@
 //
 // Usage: serial_check.exe PORT IMAGE_PATH (the device healthy, in its application)
 //        serial_check.exe PORT --late-byte (the device adds one late byte to the enter-boot echo)
+//        serial_check.exe PORT --flow-left IMAGE_PATH (the port's previous user left flow control on)
 // Prints "PASS name" / "FAIL name" per check and exits nonzero when any failed.
 #include <windows.h>
 
@@ -129,29 +130,59 @@ static void CheckDownload(const char* image_path) {
     Report("port closed after the download", g_loader.port == kNoPort);
 }
 
-// A byte that arrives after its read ended is the first byte of the next read.
+// A late byte of the enter-boot answer is read and dropped with the answer: the
+// sync then reads the bootloader's own status.
 static void CheckLateByte() {
     if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) {
         Report("open", false);
         return;
     }
     RequestBootMode(g_loader.transmit, g_loader.receive);
-    Sleep(200);
-    uint8_t late = 0;
-    const int got = ReadPort(&late, 1);
-    Report("late byte kept for the next read", got == 1, std::to_string(got) + " bytes");
+    uint8_t left = 0;
+    Report("late byte dropped with the answer", ReadPort(&left, 1) == 0);
+    const uint8_t status = SyncBootloader(g_loader.transmit);
+    Report("sync reads the real status", status == 0x5A, "status " + std::to_string(status));
     ClosePort();
 }
 
+// Another program leaves the port with every kind of flow control on; the
+// loader's own opening turns it all off, and a download goes through.
+static void CheckFlowControlLeftOn(const char* image_path) {
+    char device_path[64];
+    std::snprintf(device_path, sizeof device_path, "\\\\.\\%s", g_loader.port_name);
+    HANDLE other = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DCB settings = {};
+    settings.DCBlength = sizeof settings;
+    const bool left_on = other != INVALID_HANDLE_VALUE && GetCommState(other, &settings) &&
+                         ((settings.fOutxCtsFlow = TRUE), (settings.fRtsControl = RTS_CONTROL_HANDSHAKE),
+                          (settings.fOutX = TRUE), (settings.fInX = TRUE), SetCommState(other, &settings));
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    Report("flow control left on by another program", left_on);
+    if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) {
+        Report("open", false);
+        return;
+    }
+    settings = {};
+    settings.DCBlength = sizeof settings;
+    GetCommState(reinterpret_cast<HANDLE>(g_loader.port), &settings);
+    Report("no flow control after the open", !settings.fOutxCtsFlow && !settings.fOutX && !settings.fInX &&
+                                                 settings.fRtsControl != RTS_CONTROL_HANDSHAKE);
+    ClosePort();
+    CheckDownload(image_path);
+}
+
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: serial_check PORT IMAGE_PATH | serial_check PORT --late-byte\n");
+    if (argc != 3 && !(argc == 4 && std::strcmp(argv[2], "--flow-left") == 0)) {
+        std::fprintf(stderr, "usage: serial_check PORT IMAGE_PATH | serial_check PORT --late-byte\n"
+                             "       serial_check PORT --flow-left IMAGE_PATH\n");
         return 2;
     }
     ResetLoaderState();
     std::snprintf(g_loader.port_name, sizeof(g_loader.port_name), "%s", argv[1]);
     if (std::strcmp(argv[2], "--late-byte") == 0) {
         CheckLateByte();
+    } else if (std::strcmp(argv[2], "--flow-left") == 0) {
+        CheckFlowControlLeftOn(argv[3]);
     } else {
         CheckOpenFailure();
         CheckApplicationInfo();

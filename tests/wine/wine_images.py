@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Images for the Wine GUI tests, and the check of the simulated device's flash after a download.
 
-  wine_images.py make DIR            writes small.hex, small.tvk and notes.bin into DIR
+  wine_images.py make DIR            writes small.hex, small.tvk, notes.bin and largest.hex
+                                     (objcopy's HEX of the largest image, 249 pages) into DIR
   wine_images.py pages HEX           the number of pages the loader sends for HEX
   wine_images.py check-flash FLASH HEX
       the flash (as the simulator writes it) must hold every page that the loader
       sends for HEX, and 0xFF everywhere else
 """
+import subprocess
 import sys
 from pathlib import Path
 
 FIRST_OFFSET = 4096
 PAGE = 1024
+LARGEST_LENGTH = 259071
 
 
 def pattern(length, seed):
@@ -40,7 +43,7 @@ def tvk_text(platform, version, data):
 
 
 def decode_hex(text):
-    """Image buffer and image length as the loader builds them (types 00, 01, 02)."""
+    """Image buffer and image length (end of the highest record) as the loader builds them (types 00, 01, 02)."""
     image = bytearray(260000)
     base = length = 0
     for line in text.splitlines():
@@ -52,7 +55,7 @@ def decode_hex(text):
         elif rtype == 0:
             data = bytes.fromhex(line[9:9 + 2 * count])
             image[base + offset:base + offset + count] = data
-            length = base + offset + count
+            length = max(length, base + offset + count)
     return image, length
 
 
@@ -64,6 +67,9 @@ def make(folder):
     image = bytes(FIRST_OFFSET) + pattern(2 * PAGE, 9)
     (folder / "small.tvk").write_bytes(tvk_text("TAV-SIM-PLATFORM", "HW 1.0", image).encode())
     (folder / "notes.bin").write_bytes(b"not an image\r\n")
+    (folder / "largest.bin").write_bytes(pattern(LARGEST_LENGTH - FIRST_OFFSET, 13))
+    subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses", hex(FIRST_OFFSET),
+                    str(folder / "largest.bin"), str(folder / "largest.hex")], check=True)
 
 
 def page_count(length):
