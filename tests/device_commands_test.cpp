@@ -138,14 +138,25 @@ TEST_F(DeviceCommandsTest, DataMessageIsTagDataAndChecksum) {
     for (uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
         uint8_t data[32];
         for (int i = 0; i < 32; ++i) data[i] = fill == 0 ? static_cast<uint8_t>(i * 7) : fill;
-        WriteAll(pty.master, {0xAA});
+        std::vector<uint8_t> sent;
+        std::thread device([this, &sent] {
+            sent = ReadUpTo(pty.master, 35, 2000);
+            WriteAll(pty.master, {0xAA});
+        });
         EXPECT_EQ(SendDataMessage(g_loader.transmit, g_loader.receive, data), 1);
+        device.join();
         std::vector<uint8_t> expected{0xAA};
         expected.insert(expected.end(), data, data + 32);
-        EXPECT_EQ(Sent(36), WithCrc(expected));
+        EXPECT_EQ(sent, WithCrc(expected));
     }
     uint8_t data[32] = {};
     EXPECT_EQ(SendDataMessage(g_loader.transmit, g_loader.receive, data), 0);  // no answer
+    EXPECT_EQ(Sent(35).size(), 35u);
+    // An answer already waiting belongs to no message sent yet: nothing goes out.
+    WriteAll(pty.master, {0xAA});
+    usleep(20000);
+    EXPECT_EQ(SendDataMessage(g_loader.transmit, g_loader.receive, data), 0);
+    EXPECT_TRUE(Sent(35, 100).empty());
 }
 
 }  // namespace
