@@ -64,7 +64,7 @@ void PrintText(const std::string& file, const ImageFacts& facts) {
 }  // namespace
 
 int RunInspect(const std::string& file, bool json) {
-    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    if (!LoadImageFromPath(file.c_str())) return PrintJsonFailure(json, kExitFailed);
     const ImageFacts facts = CollectFacts();
     if (json) PrintJson(file, facts);
     else PrintText(file, facts);

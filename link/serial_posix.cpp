@@ -18,7 +18,7 @@
 #include "core/loader_state.h"
 
 // "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
-static void PortDevicePath(const char* port_name, char* path, size_t capacity) {
+void PortDevicePath(const char* port_name, char* path, size_t capacity) {
     if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '9' &&
         port_name[4] == '\0') {
         std::snprintf(path, capacity, "/dev/ttyS%d", port_name[3] - '1');
@@ -85,11 +85,15 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     PortDevicePath(port_name, path, sizeof path);
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+        g_loader.port_open_error = errno;
+        return 0;
+    }
     // Exclusive access: the lock keeps out everyone who asks for it (another
     // tavboot, even as root); the exclusive flag keeps ordinary users from
     // opening the line at all.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        g_loader.port_open_error = errno;
         close(fd);  // the line stays as its holder set it
         return 0;
     }
@@ -100,6 +104,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     int flags = fcntl(fd, F_GETFL);
     if (ioctl(fd, TIOCEXCL) != 0 || flags < 0 || !ConfigureLine(fd, baud_text) ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        g_loader.port_open_error = errno;
         ClosePort();
         return 0;
     }

@@ -37,11 +37,15 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     ClosePort();
     HANDLE port = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return 0;
+    if (port == INVALID_HANDLE_VALUE) {
+        g_loader.port_open_error = static_cast<int>(GetLastError());
+        return 0;
+    }
     g_loader.port = reinterpret_cast<intptr_t>(port);
     g_loader.read_timeout_ms = read_timeout_ms;
     if (!SetReadTimeouts(port, read_timeout_ms) || !SetLineFormat(port, baud_text)) {
         // A half-configured port is of no use to any caller: let it go now.
+        g_loader.port_open_error = static_cast<int>(GetLastError());
         ClosePort();
         return 0;
     }
