@@ -24,8 +24,8 @@ int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kPortsListLimit)
         return !Refuse(path + ": the ports list must be a regular file of at most 1 MiB", json);
     std::ifstream list(path);
-    std::string text(size_t(kPortsListLimit), '\0');
-    list.read(&text[0], kPortsListLimit);
+    std::string text(size_t(info.st_size), '\0');
+    list.read(&text[0], std::streamsize(text.size()));
     text.resize(size_t(list.gcount()));
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     std::istringstream lines(text);

@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -149,23 +151,50 @@ TEST_F(CliTest, JsonFailuresAreOneObjectSayingWhy) {
     }
 }
 
-TEST_F(CliTest, ATerminalSeesThePortAndNoRawDeviceBytes) {
-    SimSetText(config.platform, sizeof config.platform, "\x1b[2J\x07wiped");
-    const std::string port = StartDevice();
+namespace {
+
+// Text as it stands on the terminal's lines: no carriage returns, no "ESC [ digits letter" sequences.
+std::string WithoutControls(const std::string& text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            i += 2;
+            while (i < text.size() && !std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+        } else if (text[i] != '\r') {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+// tavboot's output on a 40 column terminal: what reached the terminal.
+std::string ShownOnTerminal(const std::vector<std::string>& args, int* status) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+    const winsize size = {24, 40, 0, 0};
+    ioctl(master, TIOCSWINSZ, &size);
     const std::string terminal = ptsname(master);
-    const ProcessResult result = RunTavboot({"hwinfo", "--port", port}, 120, [&terminal] {
-        RedirectOutput(open(terminal.c_str(), O_RDWR | O_NOCTTY));
-    });
-    EXPECT_EQ(result.status, 0);
+    *status = RunTavboot(args, 120, [&terminal] { RedirectOutput(open(terminal.c_str(), O_RDWR | O_NOCTTY)); }).status;
     const std::string shown = DrainTerminal(master);
     close(master);
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(CliTest, ATerminalSeesThePortNoRawDeviceBytesAndNoWrappedLines) {
+    SimSetText(config.platform, sizeof config.platform, "\x1b[2J\x07wiped");
+    const std::string port = StartDevice();
+    int status = -1;
+    std::string shown = ShownOnTerminal({"hwinfo", "--port", port}, &status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(shown.rfind("tavboot: port " + port + "\r\n", 0), 0u) << shown;
     EXPECT_NE(shown.find("HW platform: \\x1b[2J\\x07wiped\r\n"), std::string::npos) << shown;
     EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+
+    shown = ShownOnTerminal({"download", "--port", port, "--port", StartDevice(), kExamples + "sample.hex"}, &status);
+    EXPECT_EQ(status, 0);
+    for (const std::string& line : SplitLines(WithoutControls(shown))) EXPECT_LT(line.size(), 40u) << line;
 }
 
 TEST_F(CliTest, InterruptedDownloadLeavesTheDeviceInItsBootloader) {
