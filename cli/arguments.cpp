@@ -29,7 +29,6 @@ void AddBootValueOption(CLI::App* command, Arguments& args) {
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
     command->add_option("-p,--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
-        ->envname(kPortVariable)
         ->allow_extra_args(false)
         ->default_str("COM1");
     command->add_option("--ports-from", args.ports_from, "file naming one port a line")->check(CLI::ExistingFile);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -75,7 +76,9 @@ int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, co
                  const std::string& file, bool json) {
     std::vector<std::string> all = ports;
     if (!ports_from.empty() && !ReadPortsList(ports_from, &all, json)) return kExitUsage;
-    if (all.empty()) all.push_back("COM1");
+    // The environment names the port only when no option names any.
+    const char* default_port = std::getenv("TAVBOOT_PORT");
+    if (all.empty()) all.push_back(default_port && *default_port ? default_port : "COM1");
     if (RefuseBadPorts(all, json)) return kExitUsage;
     if (all.size() > 1) return RunParallelDownloads(device, all, file, json);
     device.port = all[0];

@@ -231,7 +231,11 @@ TEST_F(CliTest, PortsFromListsEnvironmentShortFormAndSuggestions) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tavboot: " + first + ": the port is named twice\n");
     EXPECT_EQ(RunTavboot({"hwinfo", "-p", first}).status, 0);
-    EXPECT_EQ(RunTavboot({"hwinfo"}, 120, [&second] { setenv("TAVBOOT_PORT", second.c_str(), 1); }).status, 0);
+    const ChildSetup second_by_default = [&second] { setenv("TAVBOOT_PORT", second.c_str(), 1); };
+    EXPECT_EQ(RunTavboot({"hwinfo"}, 120, second_by_default).status, 0);
+    EXPECT_EQ(RunTavboot({"download", "--ports-from", list, kExamples + "sample.hex"}, 120, second_by_default).status, 0)
+        << "the environment does not add a port to those named";
+    EXPECT_EQ(RunTavboot({"download", kExamples + "sample.hex"}, 120, second_by_default).status, 0);
     result = RunTavboot({"hwnifo"});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("did you mean \"hwinfo\"?"), std::string::npos) << result.err;
