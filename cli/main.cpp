@@ -23,10 +23,11 @@ int Dispatch(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    GuardProcess();
     ResetLoaderState();
     InitConsole();
     Arguments args;
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
-    return Dispatch(args);
+    return FinishOutput(Dispatch(args));
 }
