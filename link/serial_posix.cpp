@@ -108,7 +108,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     // tavboot, even as root); the exclusive flag keeps ordinary users from
     // opening the line at all.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        g_loader.port_open_error = EBUSY;
+        g_loader.port_open_error = errno;
         close(fd);  // the line stays as its holder set it
         return 0;
     }
