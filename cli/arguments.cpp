@@ -2,17 +2,24 @@
 #include "cli/arguments.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 const char kTavbootVersion[] = "0.0.10";
 
 namespace {
 
 const char kHelpFooter[] =
-    "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path.\n"
+    "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path;\n"
+    "TAVBOOT_PORT names the port when --port does not.\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
 
+const char kPortVariable[] = "TAVBOOT_PORT";
+
 void AddPortOption(CLI::App* command, Arguments& args) {
-    command->add_option("--port", args.device.port, "serial port: COM1..COM9 or a device path")
+    command->add_option("-p,--port", args.device.port, "serial port: COM1..COM9 or a device path")
+        ->envname(kPortVariable)
         ->default_str("COM1");
 }
 
@@ -36,7 +43,7 @@ void AddTraceFlag(CLI::App* command, Arguments& args) {
 
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
-    command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+    command->add_option("-p,--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
         ->allow_extra_args(false)
         ->default_str("COM1");
     command->add_option("--ports-from", args.ports_from, "file naming one port a line")->check(CLI::ExistingFile);
@@ -75,7 +82,7 @@ void AddInspect(CLI::App& app, Arguments& args) {
 
 void AddStation(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("station", "download every board plugged into the ports, unattended");
-    command->add_option("--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+    command->add_option("-p,--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
         ->allow_extra_args(false)
         ->required();
     AddBootValueOption(command, args);
@@ -86,6 +93,38 @@ void AddStation(CLI::App& app, Arguments& args) {
     command->add_option("--boards", args.boards, "end after N successful downloads in all")->check(CLI::Range(1, 1000000));
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
+}
+
+const char* const kCommandNames[] = {"download", "hwinfo", "appinfo", "inspect", "simulate", "demo", "ports",
+                                     "station"};
+
+// Single-character edits (insert, delete, change, swap of neighbours) from a to b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// A first word that is no command but close to one: the usage error names the command meant.
+int SuggestCommand(int argc, const char* const* argv, std::ostream& err) {
+    if (argc < 2 || argv[1][0] == '-') return 0;
+    const std::string word = argv[1];
+    for (const char* name : kCommandNames)
+        if (word == name) return 0;
+    for (const char* name : kCommandNames) {
+        if (EditDistance(word, name) > 2) continue;
+        err << "tavboot: unknown command \"" << word << "\"; did you mean \"" << name << "\"?\n"
+            << "Run with --help for more information.\n";
+        return 1;
+    }
+    return 0;
 }
 
 Command ChosenCommand(const CLI::App& app) {
@@ -121,6 +160,10 @@ int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit
     AddDownload(app, *args);
     AddQueries(app, *args);
     AddInspect(app, *args);
+    if (SuggestCommand(argc, argv, err)) {
+        *exit_status = kExitUsage;
+        return 0;
+    }
     AddSimulate(app, args->simulate);
     app.add_subcommand("demo", "download the built-in sample into a simulated device and check its flash");
     AddStation(app, *args);

@@ -57,3 +57,30 @@ void ApplyDeviceOverrides(const DeviceOptions& options);
 void InstallInterruptHandler();
 // Platform: 1 when stderr is a terminal (progress is then drawn in place).
 int StderrIsTerminal();
+// Platform: 1 when stdout is a terminal (device texts are then shown escaped).
+int StdoutIsTerminal();
+
+// After a failure's box: one line "tavboot: <port or file>: <reason>" when the system knows why.
+void ExplainFailure(const std::string& caption, const std::string& text);
+// On a terminal, the first line of a device operation: the port it opens.
+void AnnouncePort();
+// A device text with its non-printing bytes shown as \xNN.
+std::string Printable(const std::string& text);
+// With json, one object {"ok": false, "message": <box>, "reason": ...} on stdout. Returns status.
+int PrintJsonFailure(bool json, int status);
+// A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.
+int Refuse(const std::string& text, bool json);
+// 1 (and refused) when port does not fit the loader's port name.
+int RefusePortName(const std::string& port, bool json);
+// Flushes the results; a result that could not be written turns success into failure.
+int FinishOutput(int status);
+
+// Platform: the system's reason that OpenPort failed on port_name, with a hint where one helps.
+std::string PortOpenReason(const char* port_name, int error);
+// Platform: the port's name as the user gave it, with the device it stands for.
+std::string PortLabel(const char* port_name);
+// Platform: runs first. Closed standard descriptors get the null device, so that no
+// port or file is ever opened as one; a broken output pipe is an error, not a signal.
+void GuardProcess();
+// The image already in the loader state, downloaded on options.port.
+int RunLoadedDownload(const DeviceOptions& options);

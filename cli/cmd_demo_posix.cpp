@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
+#include "cli/process_guard.h"
 #include "cli/sample_image.h"
 #include "cli/sim_commands.h"
 #include "image/image_file.h"
@@ -17,10 +19,11 @@
 
 namespace {
 
-// The sample goes through the same file loading as any other image.
+// The sample goes through the same file loading as any other image; an interrupt removes it.
 std::string WriteSample(char* folder) {
     if (!mkdtemp(folder)) return "";
     const std::string path = std::string(folder) + "/" + kSampleImageName;
+    RemoveOnInterrupt(path.c_str(), folder);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return "";
     std::fwrite(kSampleImageText, 1, std::strlen(kSampleImageText), file);
@@ -75,7 +78,9 @@ int RunDemo() {
         std::fprintf(stderr, "tavboot demo: cannot start the simulated device\n");
         return kExitFailed;
     }
-    char folder[] = "/tmp/tavboot-demo-XXXXXX";
+    const char* temporary = std::getenv("TMPDIR");
+    std::string folder_name = std::string(temporary && *temporary ? temporary : "/tmp") + "/tavboot-demo-XXXXXX";
+    char* folder = &folder_name[0];
     const std::string sample = WriteSample(folder);
     InstallInterruptHandler();
     const int status = sample.empty() ? kExitFailed : DownloadInto(&device, sample);

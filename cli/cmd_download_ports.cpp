@@ -1,7 +1,12 @@
 // tavboot download: one port in this process, several ports in parallel processes.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -12,27 +17,40 @@
 
 namespace {
 
-// Ports named by --port and --ports-from, in that order; COM1 when none is named.
-std::vector<std::string> CollectPorts(const std::vector<std::string>& ports, const std::string& ports_from,
-                                      int* usage_error, int* failed) {
-    std::vector<std::string> all = ports;
-    if (!ports_from.empty()) {
-        std::ifstream list(ports_from);
-        std::string line;
-        while (std::getline(list, line)) {
-            const size_t begin = line.find_first_not_of(" \t\r");
-            const size_t end = line.find_last_not_of(" \t\r");
-            if (begin == std::string::npos || line[begin] == '#') continue;
-            all.push_back(line.substr(begin, end - begin + 1));
-            if (!ResolvePortSelector(&all.back())) *failed = 1;
-        }
-        if (all.size() == ports.size()) {
-            std::fprintf(stderr, "tavboot: %s names no port\n", ports_from.c_str());
-            *usage_error = 1;
-        }
+// A ports list is a short text file; anything else (a device, a FIFO, a huge file) is refused.
+constexpr std::streamsize kPortsListLimit = 1 << 20;
+
+// One port a line; blank lines, a UTF-8 byte order mark and "# comments" are skipped.
+int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool json) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kPortsListLimit)
+        return !Refuse(path + ": the ports list must be a regular file of at most 1 MiB", json);
+    std::ifstream list(path);
+    std::string text(size_t(info.st_size), '\0');
+    list.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(list.gcount()));
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    std::istringstream lines(text);
+    std::string line;
+    const size_t named = ports->size();
+    while (std::getline(lines, line)) {
+        line = line.substr(0, line.find('#'));
+        const size_t begin = line.find_first_not_of(" \t\r");
+        if (begin == std::string::npos) continue;
+        ports->push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
     }
-    if (all.empty()) all.push_back("COM1");
-    return all;
+    if (ports->size() == named) return !Refuse(path + " names no port", json);
+    return 1;
+}
+
+// Every port fits the loader's port name and is named once.
+int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+        if (RefusePortName(port, json)) return 1;
+        if (!seen.insert(port).second) return Refuse(port + ": the port is named twice", json) != 0;
+    }
+    return 0;
 }
 
 const char* ResultName(int status) {
@@ -58,11 +76,14 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
 
 int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                  const std::string& file, bool json) {
-    int usage_error = 0;
-    int failed = 0;
-    const std::vector<std::string> all = CollectPorts(ports, ports_from, &usage_error, &failed);
-    if (usage_error) return kExitUsage;
-    if (failed) return kExitFailed;
+    std::vector<std::string> all = ports;
+    if (!ports_from.empty() && !ReadPortsList(ports_from, &all, json)) return kExitUsage;
+    // The environment names the port only when no option names any.
+    const char* default_port = std::getenv("TAVBOOT_PORT");
+    if (all.empty()) all.push_back(default_port && *default_port ? default_port : "COM1");
+    for (std::string& port : all)
+        if (!ResolvePortSelector(&port)) return kExitFailed;
+    if (RefuseBadPorts(all, json)) return kExitUsage;
     if (all.size() > 1) return RunParallelDownloads(device, all, file, json);
     device.port = all[0];
     const double started = MonotonicSeconds();

@@ -94,7 +94,7 @@ void WarnDataBelowFirstOffset() {
 }
 
 int RunInspect(const std::string& file, bool json) {
-    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    if (!LoadImageFromPath(file.c_str())) return PrintJsonFailure(json, kExitFailed);
     WarnDataBelowFirstOffset();
     const ImageFacts facts = CollectFacts();
     if (json) PrintJson(file, facts);

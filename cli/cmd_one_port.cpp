@@ -14,17 +14,24 @@
 
 namespace {
 
+// The port's name was checked to fit; the first line on a terminal names it.
 void SelectPort(const std::string& port) {
     std::snprintf(g_loader.port_name, sizeof g_loader.port_name, "%s", port.c_str());
+    AnnouncePort();
 }
 
 void PrintFields(const char* const* labels, const char* const* keys, const InfoField* fields, int count,
                  bool json) {
+    // A device's control bytes must not reach the user's terminal as commands.
+    const bool escape = StdoutIsTerminal();
     if (!json) {
-        for (int i = 0; i < count; ++i) std::printf("%s: %s\n", labels[i], FieldValue(fields[i]).c_str());
+        for (int i = 0; i < count; ++i) {
+            const std::string value = FieldValue(fields[i]);
+            std::printf("%s: %s\n", labels[i], (escape ? Printable(value) : value).c_str());
+        }
         return;
     }
-    nlohmann::json out = nlohmann::json::object();
+    nlohmann::json out = {{"ok", true}};
     for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
     std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
@@ -36,11 +43,15 @@ void LogQuery(const char* operation, const std::string& port, double started) {
 }  // namespace
 
 int RunDownload(const DeviceOptions& options, const std::string& file) {
-    SelectPort(options.port);
-    ApplyDeviceOverrides(options);
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
     RefreshInterruptRecord();
     WarnDataBelowFirstOffset();
+    return RunLoadedDownload(options);
+}
+
+int RunLoadedDownload(const DeviceOptions& options) {
+    SelectPort(options.port);
+    ApplyDeviceOverrides(options);
     InstallInterruptHandler();
     StartLineTrace(options.trace);
     StartDownload();
@@ -52,6 +63,7 @@ int RunDownload(const DeviceOptions& options, const std::string& file) {
 }
 
 int RunHwInfo(const DeviceOptions& options, bool json) {
+    if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
     InstallInterruptHandler();
@@ -59,7 +71,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     StartLineTrace(options.trace);
     QueryHwInfo();
     LogQuery("hwinfo", options.port, started);
-    if (g_console.failed) return kExitFailed;
+    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
     static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
     static const InfoField kFields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
@@ -68,13 +80,14 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
 }
 
 int RunAppInfo(const DeviceOptions& options, bool json) {
+    if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
     InstallInterruptHandler();
     const double started = MonotonicSeconds();
     StartLineTrace(options.trace);
     QueryApplicationFw();
     LogQuery("appinfo", options.port, started);
-    if (g_console.failed) return kExitFailed;
+    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"Application info", "FW version"};
     static const char* const kKeys[] = {"application", "fw_version"};
     static const InfoField kFields[] = {ApplicationInfoField, FwVersionField};

@@ -1,9 +1,12 @@
 // tavboot simulate: simulated devices on pseudo-terminals until interrupted.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -69,6 +72,28 @@ void WaitForStop() {
     while (!g_stop_simulation) pause();
 }
 
+// A link may replace only an earlier link: never a user's file, folder or device.
+int RefuseLinkPath(const std::string& link) {
+    struct stat info;
+    if (link.empty() || lstat(link.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return 0;
+    std::fprintf(stderr, "tavboot simulate: %s: exists and is not a symbolic link; it is left as it is\n",
+                 link.c_str());
+    return 1;
+}
+
+int MakeLink(const char* target, const std::string& link) {
+    unlink(link.c_str());
+    if (symlink(target, link.c_str()) == 0) return 1;
+    std::fprintf(stderr, "tavboot simulate: cannot make the link %s: %s\n", link.c_str(), std::strerror(errno));
+    return 0;
+}
+
+// Devices that were started must be stopped before they are destroyed.
+int StopAll(std::vector<std::unique_ptr<SimDevice>>& devices) {
+    for (auto& device : devices) SimStop(device.get());
+    return kExitFailed;
+}
+
 std::string FaultNames() {
     std::string names;
     for (int fault = 0; SimFaultName(SimFault(fault)); ++fault)
@@ -106,21 +131,17 @@ void AddSimulate(CLI::App& app, SimulateOptions& options) {
 int RunSimulate(const SimulateOptions& options) {
     SimConfig config;
     if (!BuildConfig(options, &config)) return kExitUsage;
+    for (int i = 0; i < options.count; ++i)
+        if (RefuseLinkPath(IndexedName(options.link, options.link_prefix, i, options.count))) return kExitFailed;
     std::vector<std::unique_ptr<SimDevice>> devices;
     for (int i = 0; i < options.count; ++i) {
         devices.push_back(std::make_unique<SimDevice>());
         if (!SimOpen(devices.back().get(), &config) || !SimStartThread(devices.back().get())) {
-            std::fprintf(stderr, "tavboot simulate: cannot open a pseudo-terminal\n");
-            return kExitFailed;
+            std::fprintf(stderr, "tavboot simulate: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+            return StopAll(devices);
         }
         const std::string link = IndexedName(options.link, options.link_prefix, i, options.count);
-        if (!link.empty()) {
-            unlink(link.c_str());
-            if (symlink(devices.back()->slave_path, link.c_str()) != 0) {
-                std::fprintf(stderr, "tavboot simulate: cannot make the link %s\n", link.c_str());
-                return kExitFailed;
-            }
-        }
+        if (!link.empty() && !MakeLink(devices.back()->slave_path, link)) return StopAll(devices);
         std::printf("%s\n", devices.back()->slave_path);
     }
     std::fflush(stdout);

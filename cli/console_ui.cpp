@@ -77,10 +77,11 @@ void ShowMessage(const char* text, const char* caption, MessageIcon icon) {
     g_console.last_box = line;
     if (icon == IconInformation) g_console.succeeded = 1;
     else g_console.failed = 1;
+    if (icon == IconError) ExplainFailure(caption, text);
 }
 
 void SetInfoField(InfoField field, const char* text) { g_console.fields[field] = text; }
 
-void SetPathText(const char*) {}
+void SetPathText(const char* text) { g_console.path = text; }
 
 void EnableButton(Button, int) {}

@@ -10,6 +10,8 @@ struct ConsoleState {
     int succeeded;           // the information box of a finished download was shown
     std::string fields[5];   // info field texts, indexed by InfoField
     std::string last_box;    // "<caption>: <text>" of the latest box
+    std::string last_reason; // the system's reason behind it, empty when none
+    std::string path;        // image file named by the latest load
     std::string line_prefix; // put before every stderr line ("[port] " with several ports)
     double transfer_started; // monotonic seconds at the erase acknowledgement
     int progress_shown;      // a progress line is on the terminal and must be ended

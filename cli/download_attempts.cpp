@@ -10,10 +10,9 @@
 
 namespace {
 
-// Every attempt starts as a fresh process would: no port, no image, no box shown.
+// Every attempt starts afresh with the image already loaded: no port, no box shown.
 void ForgetLastAttempt() {
     ClosePort();
-    ResetLoaderState();
     const int terminal = g_console.stderr_is_terminal;
     const std::string prefix = g_console.line_prefix;
     g_console = ConsoleState();
@@ -44,7 +43,8 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
     int status = kExitFailed;
     for (*attempts = 1;; ++*attempts) {
         PrepareInterruptRecord({operation, options.port, file, kExitInterrupted, *attempts, 0}, started);
-        status = RunDownload(options, file);
+        // A parent that serves several ports has loaded the image for all of them.
+        status = g_loader.image_loaded ? RunLoadedDownload(options) : RunDownload(options, file);
         if (status == kExitOk || *attempts > options.retries || !IsRetryableFailure(g_console.last_box)) break;
         std::fprintf(stderr, "%sretry: attempt %d of %d after %s\n", g_console.line_prefix.c_str(), *attempts + 1,
                      options.retries + 1, g_console.last_box.c_str());

@@ -25,6 +25,7 @@ int Dispatch(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    GuardProcess();
     ResetLoaderState();
     InitConsole();
     Arguments args;
@@ -35,5 +36,5 @@ int main(int argc, char** argv) {
         if (!ResolvePortSelector(&port)) return kExitFailed;
     // A record that cannot be written stops the run before anything reaches a device.
     if (!args.log.empty() && !OpenRunLog(args.log)) return kExitFailed;
-    return Dispatch(args);
+    return FinishOutput(Dispatch(args));
 }

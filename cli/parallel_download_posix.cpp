@@ -13,6 +13,7 @@
 #include "cli/cli_commands.h"
 #include "cli/console_ui.h"
 #include "cli/download_attempts.h"
+#include "cli/process_guard.h"
 #include "image/image_file.h"
 
 namespace {
@@ -37,11 +38,14 @@ void OnParentInterrupt(int) { g_interrupted = 1; }
 
 const char kPagePrefix[] = "status:  BOOTLoader, Write page ";
 
+// Every child sends the image the parent loaded, never a later state of the file.
 pid_t StartChild(const DeviceOptions& device, const std::string& port, const std::string& file, int* output) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+        EndWithParent(parent);
         close(fds[0]);
         dup2(fds[1], STDERR_FILENO);
         close(fds[1]);
@@ -61,7 +65,7 @@ void TakeLine(PortRun& run, const std::string& line) {
     if (line.rfind(kPagePrefix, 0) == 0) run.pages_done = unsigned(std::atoi(line.c_str() + sizeof kPagePrefix - 1)) + 1;
     if (line.rfind("retry: ", 0) == 0) ++run.attempts;
     else if (line.rfind("status: ", 0) == 0) run.phase = line.substr(8);
-    else if (!line.empty()) run.box = line;
+    else if (!line.empty() && line.rfind("tavboot: ", 0) != 0) run.box = line;
     if (!g_console.stderr_is_terminal) std::fprintf(stderr, "[%s] %s\n", run.port.c_str(), line.c_str());
 }
 
@@ -81,17 +85,27 @@ void ReadOutput(PortRun& run) {
     }
 }
 
+// A line cut to the terminal's width, so that no line wraps and the redraw stays in place.
+void PrintFitted(const std::string& line, size_t width) {
+    std::fprintf(stderr, "%s\n", line.substr(0, width ? width - 1 : line.size()).c_str());
+}
+
 // One line per port, rewritten in place on a terminal.
 void DrawProgress(const std::vector<PortRun>& runs, unsigned pages, bool redraw) {
     if (redraw) std::fprintf(stderr, "\x1b[%zuA", runs.size());
     const double now = MonotonicSeconds();
+    const size_t width = TerminalWidth();
     for (const PortRun& run : runs) {
         const double elapsed = (run.finished ? run.finished : now) - run.started;
         std::string state = run.pages_done ? "page " + std::to_string(run.pages_done) + " of " + std::to_string(pages)
                                            : run.phase;
         if (run.finished) state = run.status == kExitOk ? "done, " + state : "FAILED: " + run.box;
-        std::fprintf(stderr, "\x1b[2K[%s] %-40s %6.0f B/s\n", run.port.c_str(), state.substr(0, 40).c_str(),
-                     elapsed > 0 ? run.pages_done * kPageSize / elapsed : 0.0);
+        char rate[32];
+        std::snprintf(rate, sizeof rate, " %6.0f B/s", elapsed > 0 ? run.pages_done * kPageSize / elapsed : 0.0);
+        char padded[48];
+        std::snprintf(padded, sizeof padded, "%-40s", state.substr(0, 40).c_str());
+        std::fputs("\x1b[2K", stderr);
+        PrintFitted("[" + run.port + "] " + padded + rate, width);
     }
     std::fflush(stderr);
 }
@@ -133,14 +147,19 @@ void WaitForChildren(std::vector<PortRun>& runs, unsigned pages) {
 
 // With retries allowed the table has a column of attempts.
 void PrintSummary(const std::vector<PortRun>& runs, bool attempts) {
-    std::fprintf(stderr, "\n%-24s %-12s %8s  %s%s\n", "port", "result", "time", attempts ? "attempts  " : "",
-                 "message");
+    const size_t width = g_console.stderr_is_terminal ? TerminalWidth() : 0;
+    char line[512];
+    std::fputc('\n', stderr);
+    std::snprintf(line, sizeof line, "%-24s %-12s %8s  %s%s", "port", "result", "time", attempts ? "attempts  " : "",
+                  "message");
+    PrintFitted(line, width);
     for (const PortRun& run : runs) {
         const char* result = run.status == kExitOk ? "ok" : run.status == kExitInterrupted ? "interrupted" : "FAILED";
         char tries[16] = "";
         if (attempts) std::snprintf(tries, sizeof tries, "%-10d", run.attempts);
-        std::fprintf(stderr, "%-24s %-12s %7.1fs  %s%s\n", run.port.c_str(), result, run.finished - run.started,
-                     tries, run.status == kExitOk ? "" : run.box.c_str());
+        std::snprintf(line, sizeof line, "%-24s %-12s %7.1fs  %s", run.port.c_str(), result,
+                      run.finished - run.started, tries);
+        PrintFitted(line + (run.status == kExitOk ? std::string() : run.box), width);
     }
 }
 
@@ -148,14 +167,15 @@ void PrintSummary(const std::vector<PortRun>& runs, bool attempts) {
 
 int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::string>& ports,
                          const std::string& file, bool json) {
-    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    if (!LoadImageFromPath(file.c_str())) return PrintJsonFailure(json, kExitFailed);
+    WarnDataBelowFirstOffset();
     const unsigned pages = g_loader.image_length >= kMinDownloadLength && g_loader.image_length <= kMaxDownloadLength
                                ? ((uint32_t(g_loader.image_length) - kImageFirstOffset) >> 10) + 1 : 0;
     struct sigaction action {};
     action.sa_handler = OnParentInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A hang-up too ends the children first, so that no port stays held.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
     std::vector<PortRun> runs;
     for (const std::string& port : ports) {
         PortRun run{port, -1, -1, "", "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1};

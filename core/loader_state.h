@@ -31,6 +31,7 @@ struct LoaderState {
     char port_name[kPortNameCapacity];  // port the next operation opens
     intptr_t port;                      // open port (fd or HANDLE), kNoPort when none
     uint32_t read_timeout_ms;           // T of the current opening (read rule: n + T ms)
+    int port_open_error;                // system's reason (errno / GetLastError) the latest OpenPort failed
     uint8_t transmit[kTransmitSize];    // outgoing messages are built here
     uint8_t receive[kReceiveSize];      // answers land here; boot identity after 0x81
     uint8_t last_reply;                 // result of the latest sync/identity/unlock/ack exchange

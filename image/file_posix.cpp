@@ -20,7 +20,8 @@ int ReadAll(int fd, uint8_t* destination, off_t size) {
 }  // namespace
 
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat info;
     int result = 0;

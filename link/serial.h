@@ -1,17 +1,22 @@
 // Serial port: the loader's one connection to the device, 19200 8N1, in g_loader.port.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Opens port_name (COM1.., or on POSIX any device path) exclusively, sets
 // baud_text baud 8N1 in binary mode without flow control of any kind, and read
 // time-out T = read_timeout_ms. A port still held in the loader state is closed
-// first. Returns nonzero on success; on any failure returns 0 and the loader
-// state holds no port. The receive queue is left as it is.
+// first. Returns nonzero on success; on any failure returns 0, the loader state
+// holds no port and g_loader.port_open_error the system's reason. The receive
+// queue is left as it is.
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
 // OpenPort, tried again for up to a second while the port is busy or denied:
 // a driver may release a port a moment after it was closed.
 int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
+
+// POSIX: the device path that OpenPort opens for port_name (COMn is /dev/ttyS<n-1>).
+void PortDevicePath(const char* port_name, char* path, size_t capacity);
 
 // Closes the held port, giving the line back as the port's previous user had it
 // set; no effect when none is open.

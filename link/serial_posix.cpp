@@ -26,7 +26,7 @@ static int64_t MonotonicNs() {
 }
 
 // "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
-static void PortDevicePath(const char* port_name, char* path, size_t capacity) {
+void PortDevicePath(const char* port_name, char* path, size_t capacity) {
     if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '9' &&
         port_name[4] == '\0') {
         std::snprintf(path, capacity, "/dev/ttyS%d", port_name[3] - '1');
@@ -53,9 +53,6 @@ static int BaudSpeed(const char* baud_text, speed_t* speed) {
 // The line's settings as the port's previous user left them, given back at close.
 static struct termios g_previous_settings;
 static int g_have_previous_settings = 0;
-
-// Why the latest open failed: EBUSY / EWOULDBLOCK / EACCES make a reopen try again.
-static int g_open_error = 0;
 
 // Raw 8N1, no flow control of any kind (a previous user may have left CRTSCTS or
 // XON/XOFF on), no line discipline processing; reads never block (VMIN = VTIME
@@ -105,13 +102,13 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     PortDevicePath(port_name, path, sizeof path);
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    g_open_error = fd < 0 ? errno : 0;
+    g_loader.port_open_error = fd < 0 ? errno : 0;
     if (fd < 0) return 0;
     // Exclusive access: the lock keeps out everyone who asks for it (another
     // tavboot, even as root); the exclusive flag keeps ordinary users from
     // opening the line at all.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        g_open_error = EBUSY;
+        g_loader.port_open_error = errno;
         close(fd);  // the line stays as its holder set it
         return 0;
     }
@@ -122,6 +119,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     int flags = fcntl(fd, F_GETFL);
     if (ioctl(fd, TIOCEXCL) != 0 || flags < 0 || !ConfigureLine(fd, baud_text) ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        g_loader.port_open_error = errno;
         ClosePort();
         return 0;
     }
@@ -129,8 +127,10 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     return 1;
 }
 
+// A busy or denied port may be one its previous holder is still releasing.
 static int OpenErrorIsPassing() {
-    return g_open_error == EBUSY || g_open_error == EWOULDBLOCK || g_open_error == EACCES;
+    const int error = g_loader.port_open_error;
+    return error == EBUSY || error == EWOULDBLOCK || error == EACCES;
 }
 
 int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {

@@ -14,9 +14,6 @@ enum : DWORD {
     kReopenPauseMs = 20,
 };
 
-// Why the latest open failed: a busy or denied port makes a reopen try again.
-static DWORD g_open_error = 0;
-
 static HANDLE HeldPort() {
     return reinterpret_cast<HANDLE>(g_loader.port);
 }
@@ -78,12 +75,13 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     Win32DevicePath(port_name, device_path, sizeof device_path);
     HANDLE port = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    g_open_error = port == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    g_loader.port_open_error = port == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
     if (port == INVALID_HANDLE_VALUE) return 0;
     g_loader.port = reinterpret_cast<intptr_t>(port);
     g_loader.read_timeout_ms = read_timeout_ms;
     if (!SetReadRule(port) || !SetLineFormat(port, baud_text)) {
         // A half-configured port is of no use to any caller: let it go now.
+        g_loader.port_open_error = static_cast<int>(GetLastError());
         ClosePort();
         return 0;
     }
@@ -94,8 +92,9 @@ int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeo
     const ULONGLONG give_up = NowMs() + kReopenPatienceMs;
     for (;;) {
         if (OpenPort(port_name, baud_text, read_timeout_ms)) return 1;
-        const bool passing = g_open_error == ERROR_ACCESS_DENIED || g_open_error == ERROR_SHARING_VIOLATION ||
-                             g_open_error == ERROR_BUSY;
+        // A busy or denied port may be one its previous holder is still releasing.
+        const DWORD error = static_cast<DWORD>(g_loader.port_open_error);
+        const bool passing = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY;
         if (!passing || NowMs() >= give_up) return 0;
         Sleep(kReopenPauseMs);
     }

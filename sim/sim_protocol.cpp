@@ -230,10 +230,14 @@ static void JudgeDataMessage(SimDevice* device) {
 
 static void TakeDataByte(SimDevice* device, uint8_t byte) {
     if (device->message_length == 0 && byte != kDataMessageTag) {
-        // No further message: the bootloader is done and starts the application.
+        // No further message. After whole pages the bootloader is done and starts the
+        // application; a download that stopped inside a page or before the first one
+        // leaves it in the bootloader until the next download completes.
         device->unlocked = 0;
-        EnterPhase(device, SimPhaseApplication);
-        TakeApplicationByte(device, byte);
+        const int whole_pages = device->messages_received > 0 && device->messages_received % kSimMessagesPerPage == 0;
+        EnterPhase(device, whole_pages ? SimPhaseApplication : SimPhaseBoot);
+        if (whole_pages) TakeApplicationByte(device, byte);
+        else TakeBootByte(device, byte);
         return;
     }
     device->message[device->message_length++] = byte;

@@ -1,6 +1,7 @@
 // The tavboot binary as scripts use it: output contract and exit statuses against simulated devices.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "sim/sim_device.h"
+#include "tests/cli_fixture.h"
 #include "tests/process_support.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
@@ -21,40 +23,6 @@
 using Lines = std::vector<std::string>;
 
 namespace {
-
-const std::string kExamples = std::string(TAVBOOT_SOURCE_DIR) + "/examples/";
-
-class CliTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetLoaderState();
-        SimDefaultConfig(&config);
-        config.erase_delay_ms = 0;
-        config.program_delay_ms = 0;
-    }
-    void TearDown() override {
-        ClosePort();
-        for (auto& device : devices) SimStop(device.get());
-    }
-    std::string StartDevice() {
-        devices.push_back(std::make_unique<SimDevice>());
-        EXPECT_EQ(SimOpen(devices.back().get(), &config), 1);
-        EXPECT_EQ(SimStartThread(devices.back().get()), 1);
-        return devices.back()->slave_path;
-    }
-    // The decoded image of file, as the loader itself decodes it.
-    std::vector<uint8_t> Decoded(const std::string& file) {
-        EXPECT_EQ(LoadImageFromPath(file.c_str()), 1);
-        return std::vector<uint8_t>(g_loader.image, g_loader.image + kImageCapacity);
-    }
-    bool FlashHolds(SimDevice* device, const std::vector<uint8_t>& image, uint32_t pages) {
-        const std::vector<uint8_t> flash = SimFlash(device);
-        const size_t end = kImageFirstOffset + size_t(pages) * kPageSize;
-        return std::equal(image.begin() + kImageFirstOffset, image.begin() + end, flash.begin() + kImageFirstOffset);
-    }
-    SimConfig config;
-    std::vector<std::unique_ptr<SimDevice>> devices;
-};
 
 Lines PageLines(int pages) {
     Lines lines;
@@ -113,7 +81,10 @@ TEST_F(CliTest, FailuresPrintTheirBoxAndExitOne) {
         std::vector<std::string> args;
         Lines err;
     } cases[] = {
-        {SimFaultSyncZero, {"download", "FILE"}, {"BOOT info: Boot sequence error", "status: BOOT sequence unactive"}},
+        {SimFaultSyncZero, {"download", "FILE"},
+         {"BOOT info: Boot sequence error",
+          "tavboot: PORT: no answer from the bootloader; is the device powered and in its application?",
+          "status: BOOT sequence unactive"}},
         {SimFaultWrongKey, {"download", "FILE"},
          {"status: Bootloader CRC is correct", "BOOT info: Boot safety keys error", "status: BOOT safety key Error"}},
         {SimFaultBadDataAck, {"download", "FILE"},
@@ -129,18 +100,34 @@ TEST_F(CliTest, FailuresPrintTheirBoxAndExitOne) {
         config.fault = c.fault;
         std::vector<std::string> args = c.args;
         if (args.back() == "FILE") args.back() = kExamples + "sample.hex";
-        args.insert(args.begin() + 1, {"--port", StartDevice()});
+        const std::string port = StartDevice();
+        args.insert(args.begin() + 1, {"--port", port});
         const ProcessResult result = RunTavboot(args);
         EXPECT_EQ(result.status, 1) << args[0];
-        EXPECT_EQ(SplitLines(result.err), c.err) << args[0];
+        Lines err = c.err;
+        for (std::string& line : err)
+            if (line.rfind("tavboot: PORT", 0) == 0) line.replace(9, 4, port);
+        EXPECT_EQ(SplitLines(result.err), err) << args[0];
         EXPECT_EQ(result.out, "");
     }
     ProcessResult result = RunTavboot({"download", "--port", "/dev/tavboot-no-such-port", kExamples + "sample.tvk"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "COM port info: COM open error\n");
+    EXPECT_EQ(result.err, "COM port info: COM open error\n"
+                          "tavboot: /dev/tavboot-no-such-port: No such file or directory\n");
     result = RunTavboot({"download", "--port", "/dev/null", kExamples + "make_samples.py"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "File Error: File has unsupported suffix format\n");
+    mkdir((TempDir() + "/folder.hex").c_str(), 0700);
+    const struct {
+        std::string file;
+        const char* reason;
+    } unreadable[] = {{TempDir() + "/missing.hex", "No such file or directory"},
+                      {TempDir() + "/folder.hex", "is a directory"}};
+    for (const auto& c : unreadable) {
+        result = RunTavboot({"download", "--port", "/dev/null", c.file});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "File Error: File read error\ntavboot: " + c.file + ": " + c.reason + "\n");
+    }
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
@@ -183,7 +170,8 @@ TEST_F(CliTest, PortHeldByAnotherTavbootIsRefusedAndUndisturbed) {
     ASSERT_EQ(OpenPort(port.c_str(), "19200", 8), 1);
     const ProcessResult result = RunTavboot({"download", "--port", port, kExamples + "sample.hex"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "COM port info: COM open error\n");
+    EXPECT_EQ(result.err, "COM port info: COM open error\ntavboot: " + port +
+                              ": Resource temporarily unavailable; the port is held by another program\n");
     EXPECT_TRUE(SimReceived(devices.back().get()).empty());
 }
 

@@ -303,7 +303,9 @@ TEST_F(InterruptTest, SecondTavbootGetsComOpenErrorAndDisturbsNothing) {
           std::vector<std::string>{"appinfo", "--port", device->slave_path}}) {
         const ProcessResult second = RunTavboot(args);
         EXPECT_EQ(second.status, 1) << args[0];
-        EXPECT_EQ(second.err, "COM port info: COM open error\n") << args[0];
+        EXPECT_EQ(second.err, "COM port info: COM open error\ntavboot: " + std::string(device->slave_path) +
+                                  ": Resource temporarily unavailable; the port is held by another program\n")
+            << args[0];
         EXPECT_EQ(second.out, "") << args[0];
     }
     EXPECT_EQ(FinishProcess(&first, 120), 0) << first.err;

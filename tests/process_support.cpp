@@ -41,7 +41,7 @@ int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 
 }  // namespace
 
-BackgroundProcess StartTavboot(const std::vector<std::string>& args, bool own_group) {
+BackgroundProcess StartTavboot(const std::vector<std::string>& args, bool own_group, const ChildSetup& setup) {
     int out[2];
     int err[2];
     BackgroundProcess process;
@@ -54,6 +54,7 @@ BackgroundProcess StartTavboot(const std::vector<std::string>& args, bool own_gr
         const int null = open("/dev/null", O_RDONLY);
         dup2(null, STDIN_FILENO);
         for (int fd : {out[0], out[1], err[0], err[1], null}) close(fd);
+        if (setup) setup();
         std::vector<char*> argv = {const_cast<char*>(TAVBOOT_BINARY)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -98,8 +99,8 @@ int FinishProcess(BackgroundProcess* process, int timeout_seconds) {
     return StatusOf(raw);
 }
 
-ProcessResult RunTavboot(const std::vector<std::string>& args, int timeout_seconds) {
-    BackgroundProcess process = StartTavboot(args);
+ProcessResult RunTavboot(const std::vector<std::string>& args, int timeout_seconds, const ChildSetup& setup) {
+    BackgroundProcess process = StartTavboot(args, false, setup);
     const int status = FinishProcess(&process, timeout_seconds);
     return {status, process.out, process.err};
 }

@@ -1,0 +1,14 @@
+// POSIX process guards of the command line: children, terminal width, files to remove on interrupt.
+#pragma once
+#include <sys/types.h>
+
+#include <cstddef>
+
+// In a child: ends it when parent ends, however the parent ends.
+void EndWithParent(pid_t parent);
+// Columns of the terminal on stderr; 0 when unknown.
+size_t TerminalWidth();
+// A file and its folder that an interrupt removes before the process ends; empty texts: none.
+void RemoveOnInterrupt(const char* file, const char* folder);
+// Async-signal-safe: removes what RemoveOnInterrupt named.
+void RemoveInterruptLeftovers();
