@@ -43,6 +43,12 @@ int BuildConfig(const SimulateOptions& options, SimConfig* config) {
     config->erase_delay_ms = options.erase_delay_ms;
     config->program_delay_ms = options.program_delay_ms;
     config->paced = options.paced;
+    config->adapter_latency_ms = options.adapter_latency_ms;
+    if (!options.stale.empty() && !ParseSimStale(options.stale.c_str(), config)) {
+        std::fprintf(stderr, "tavboot simulate: --stale takes up to %zu bytes as pairs of hex digits\n",
+                     sizeof config->stale);
+        return 0;
+    }
     config->fault_arg = options.fault_arg;
     if (ParseSimFault(options.fault.c_str(), &config->fault)) return 1;
     std::fprintf(stderr, "tavboot simulate: unknown fault \"%s\"\n", options.fault.c_str());
@@ -113,6 +119,9 @@ void AddSimulate(CLI::App& app, SimulateOptions& options) {
     command->add_flag("--paced", options.paced, "move bytes at 19200 baud, like a real line");
     command->add_option("--erase-delay", options.erase_delay_ms, "ms from the unlock to the erase ack")->check(CLI::Range(0, 600000));
     command->add_option("--program-delay", options.program_delay_ms, "ms before each page ack")->check(CLI::Range(0, 600000));
+    command->add_option("--adapter-latency", options.adapter_latency_ms,
+                        "answers pass a USB adapter with this latency timer (ms)")->check(CLI::Range(0, 1000));
+    command->add_option("--stale", options.stale, "bytes waiting in the line before the first opener (hex)");
     command->add_option("--fault", options.fault, "fault to show: " + FaultNames());
     command->add_option("--fault-arg", options.fault_arg, "message, page or phase the fault applies to");
     command->add_option("--status", options.status, "answer to the sync byte (2 hex digits)")->check(HexDigits(2));

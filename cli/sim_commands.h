@@ -14,6 +14,8 @@ struct SimulateOptions {
     bool paced = false;        // bytes move at 19200 baud
     int erase_delay_ms = 50;
     int program_delay_ms = 5;
+    int adapter_latency_ms = 0;  // > 0: answers pass a USB adapter with this latency timer
+    std::string stale;           // hex bytes waiting in the line before the first opener
     std::string fault = "none";
     int fault_arg = 0;
     std::string status = "5A";

@@ -101,6 +101,10 @@ static int ParseHexBytes(const char* text, uint8_t* bytes, size_t capacity, int*
     return 1;
 }
 
+int ParseSimStale(const char* text, SimConfig* config) {
+    return ParseHexBytes(text, config->stale, sizeof config->stale, &config->stale_length);
+}
+
 static int ParseCount(const char* text, int* value) {
     char* end;
     long parsed = std::strtol(text, &end, 10);
@@ -136,9 +140,7 @@ static int ApplyValueOption(SimConfig* config, const char* option, const char* v
     if (std::strcmp(option, "--erase-delay") == 0) return ParseCount(value, &config->erase_delay_ms);
     if (std::strcmp(option, "--program-delay") == 0) return ParseCount(value, &config->program_delay_ms);
     if (std::strcmp(option, "--adapter-latency") == 0) return ParseCount(value, &config->adapter_latency_ms);
-    if (std::strcmp(option, "--stale") == 0) {
-        return ParseHexBytes(value, config->stale, sizeof config->stale, &config->stale_length);
-    }
+    if (std::strcmp(option, "--stale") == 0) return ParseSimStale(value, config);
     if (std::strcmp(option, "--fault-arg") == 0) return ParseCount(value, &config->fault_arg);
     if (std::strcmp(option, "--fault") == 0) return ParseSimFault(value, &config->fault);
     if (std::strcmp(option, "--status") == 0) {

@@ -15,5 +15,9 @@ const char* SimFaultNames();
 int ParseSimArguments(int argc, char** argv, SimConfig* config, const char** link_path,
                       const char** flash_out_path);
 
+// --stale: an even number of hexadecimal digits, the bytes waiting in the line
+// before the first opener. Returns 0 when the text is not that or too long.
+int ParseSimStale(const char* text, SimConfig* config);
+
 // One line per option, for usage texts.
 extern const char kSimOptionsHelp[];

@@ -1,4 +1,5 @@
-// Option names that mean the same thing in every command: simulate takes the unlock key as download names it.
+// Options of `tavboot simulate` as users give them: the unlock key under download's name, a slow
+// USB adapter and input left in the line.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -30,6 +31,22 @@ TEST(CliOptionNames, SimulateTakesTheUnlockKeyUnderDownloadsNameAndTheOlderOne) 
         kill(simulator.pid, SIGTERM);
         EXPECT_EQ(FinishProcess(&simulator, 30), 0) << option_name;
     }
+}
+
+// The identity comes through exactly behind a 16 ms adapter with bytes already waiting.
+TEST(CliOptionNames, SimulateModelsASlowAdapterAndStaleInput) {
+    const std::string link = TempDir() + "/adapter-device";
+    BackgroundProcess simulator = StartTavboot({"simulate", "--link", link, "--adapter-latency", "16",
+                                                "--stale", "06AA55"});
+    ASSERT_TRUE(WaitForStdout(&simulator, "\n", 30)) << simulator.err;
+    for (int run = 0; run < 2; ++run) {
+        const ProcessResult result = RunTavboot({"hwinfo", "--port", link, "--trace"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "HW platform: TAV-SIM-PLATFORM\nHW version: HW 1.0\nBOOT SW version: BOOT 2.1\n");
+    }
+    kill(simulator.pid, SIGTERM);
+    EXPECT_EQ(FinishProcess(&simulator, 30), 0);
+    EXPECT_EQ(RunTavboot({"simulate", "--stale", "6AA"}).status, 2) << "odd digits are refused";
 }
 
 }  // namespace
