@@ -12,7 +12,7 @@ namespace {
 
 const char kHelpFooter[] =
     "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path;\n"
-    "TAVBOOT_PORT names the port when --port does not.\n"
+    "TAVBOOT_PORT names the port when no --port does (station always needs --port).\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
 
 const char kPortVariable[] = "TAVBOOT_PORT";

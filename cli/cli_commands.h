@@ -35,8 +35,8 @@ int RunPorts(bool json);
 int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
                int boards);
 // Replaces a usb:SERIAL or usb:VID:PID[:SERIAL] selector by the one port it matches;
-// other names stay. Prints the candidates and returns 0 when none or several match.
-int ResolvePortSelector(std::string* port);
+// other names stay. Returns 0 with why naming the candidates when none or several match.
+int ResolvePortSelector(std::string* port, std::string* why);
 // download with every port named; several ports run in parallel processes.
 int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                  const std::string& file, bool json);
@@ -70,6 +70,9 @@ std::string Printable(const std::string& text);
 int PrintJsonFailure(bool json, int status);
 // A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.
 int Refuse(const std::string& text, bool json);
+// A failure before anything is sent: "tavboot: <text>" on stderr and, with json,
+// the failure's object on stdout. Returns the failure's exit status.
+int FailBeforeRun(const std::string& text, bool json);
 // 1 (and refused) when port does not fit the loader's port name.
 int RefusePortName(const std::string& port, bool json);
 // Flushes the results; a result that could not be written turns success into failure.

@@ -81,8 +81,9 @@ int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, co
     // The environment names the port only when no option names any.
     const char* default_port = std::getenv("TAVBOOT_PORT");
     if (all.empty()) all.push_back(default_port && *default_port ? default_port : "COM1");
+    std::string why;
     for (std::string& port : all)
-        if (!ResolvePortSelector(&port)) return kExitFailed;
+        if (!ResolvePortSelector(&port, &why)) return FailBeforeRun(why, json);
     if (RefuseBadPorts(all, json)) return kExitUsage;
     if (all.size() > 1) return RunParallelDownloads(device, all, file, json);
     device.port = all[0];

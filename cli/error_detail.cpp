@@ -60,8 +60,7 @@ int RefusePortName(const std::string& port, bool json) {
 }
 
 int Refuse(const std::string& text, bool json) {
-    std::fprintf(stderr, "tavboot: %s\n", text.c_str());
-    if (json) PrintJsonObject({{"ok", false}, {"message", text}});
+    FailBeforeRun(text, json);
     return kExitUsage;
 }
 
@@ -81,6 +80,12 @@ std::string Printable(const std::string& text) {
         shown += escaped;
     }
     return shown;
+}
+
+int FailBeforeRun(const std::string& text, bool json) {
+    std::fprintf(stderr, "tavboot: %s\n", text.c_str());
+    if (json) PrintJsonObject({{"ok", false}, {"message", text}});
+    return kExitFailed;
 }
 
 int PrintJsonFailure(bool json, int status) {

@@ -31,10 +31,11 @@ int main(int argc, char** argv) {
     Arguments args;
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
-    if (!ResolvePortSelector(&args.device.port)) return kExitFailed;
+    std::string why;
+    if (!ResolvePortSelector(&args.device.port, &why)) return FinishOutput(FailBeforeRun(why, args.json));
     for (std::string& port : args.ports)
-        if (!ResolvePortSelector(&port)) return kExitFailed;
+        if (!ResolvePortSelector(&port, &why)) return FinishOutput(FailBeforeRun(why, args.json));
     // A record that cannot be written stops the run before anything reaches a device.
-    if (!args.log.empty() && !OpenRunLog(args.log)) return kExitFailed;
+    if (!args.log.empty() && !OpenRunLog(args.log, &why)) return FinishOutput(FailBeforeRun(why, args.json));
     return FinishOutput(Dispatch(args));
 }

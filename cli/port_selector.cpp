@@ -52,11 +52,11 @@ std::string Describe(const std::vector<PortIdentity>& ports) {
 
 }  // namespace
 
-int ResolvePortSelector(std::string* port) {
+int ResolvePortSelector(std::string* port, std::string* why) {
     if (port->rfind(kUsbPrefix, 0) != 0) return 1;
     const std::vector<std::string> parts = SelectorParts(*port);
     if (parts.empty() || parts.size() > 3) {
-        std::fprintf(stderr, "tavboot: %s is not usb:SERIAL or usb:VID:PID[:SERIAL]\n", port->c_str());
+        *why = *port + " is not usb:SERIAL or usb:VID:PID[:SERIAL]";
         return 0;
     }
     const std::vector<PortIdentity> all = ListSerialPorts();
@@ -68,10 +68,9 @@ int ResolvePortSelector(std::string* port) {
         return 1;
     }
     if (matching.empty())
-        std::fprintf(stderr, "tavboot: no port matches %s; USB ports:%s\n", port->c_str(), Describe(all).c_str());
+        *why = "no port matches " + *port + "; USB ports:" + Describe(all);
     else
-        std::fprintf(stderr, "tavboot: %s matches several ports, name one by its serial number:%s\n", port->c_str(),
-                     Describe(matching).c_str());
+        *why = *port + " matches several ports, name one by its serial number:" + Describe(matching);
     return 0;
 }
 

@@ -69,10 +69,10 @@ const char* ResultName(int status) {
 
 }  // namespace
 
-int OpenRunLog(const std::string& path) {
+int OpenRunLog(const std::string& path, std::string* why) {
     g_log_file = OpenAppendFile(path.c_str());
     if (g_log_file >= 0) return 1;
-    std::fprintf(stderr, "tavboot: cannot open the log %s: %s\n", path.c_str(), std::strerror(errno));
+    *why = "cannot open the log " + path + ": " + std::strerror(errno);
     return 0;
 }
 

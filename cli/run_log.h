@@ -12,9 +12,9 @@ struct LogEntry {
     double seconds;
 };
 
-// Opens path for appending (created when missing). Prints why and returns 0 when
-// it cannot be opened. Processes forked afterwards share the open log.
-int OpenRunLog(const std::string& path);
+// Opens path for appending (created when missing). Returns 0 with why when it
+// cannot be opened. Processes forked afterwards share the open log.
+int OpenRunLog(const std::string& path, std::string* why);
 // Appends the record of entry, with the image, identity and last box of the loader
 // and console state as the operation left them. Nothing when no log is open.
 void WriteLogRecord(const LogEntry& entry);

@@ -149,6 +149,20 @@ TEST_F(CliTest, JsonFailuresAreOneObjectSayingWhy) {
         EXPECT_EQ(out["message"], c.message);
         EXPECT_EQ(out["reason"], "No such file or directory");
     }
+    // Refused before anything is sent: a selector no port matches, a log that cannot be opened.
+    const std::vector<std::vector<std::string>> refused = {
+        {"hwinfo", "--port", "usb:0000:0000", "--json"},
+        {"download", "--port", "usb:0000:0000", missing, "--json"},
+        {"appinfo", "--port", "/dev/tavboot-none", "--log", TempDir() + "/no-folder/log", "--json"},
+    };
+    for (const auto& args : refused) {
+        const ProcessResult result = RunTavboot(args);
+        EXPECT_EQ(result.status, 1) << args[0];
+        const auto out = nlohmann::json::parse(result.out, nullptr, false);
+        ASSERT_TRUE(out.is_object()) << args[0] << ": " << result.out;
+        EXPECT_EQ(out["ok"], false);
+        EXPECT_EQ("tavboot: " + out["message"].get<std::string>() + "\n", result.err) << args[0];
+    }
 }
 
 namespace {
