@@ -40,6 +40,15 @@ void LogQuery(const char* operation, const std::string& port, double started) {
     WriteLogRecord({operation, port, "", g_console.failed ? kExitFailed : kExitOk, 1, MonotonicSeconds() - started});
 }
 
+// Ctrl-C from here on leaves an "interrupted" record in the log. Returns the start time.
+double BeginQuery(const char* operation, const DeviceOptions& options) {
+    InstallInterruptHandler();
+    const double started = MonotonicSeconds();
+    PrepareInterruptRecord({operation, options.port, "", kExitInterrupted, 1, 0}, started);
+    StartLineTrace(options.trace);
+    return started;
+}
+
 }  // namespace
 
 int RunDownload(const DeviceOptions& options, const std::string& file) {
@@ -66,9 +75,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
-    InstallInterruptHandler();
-    const double started = MonotonicSeconds();
-    StartLineTrace(options.trace);
+    const double started = BeginQuery("hwinfo", options);
     QueryHwInfo();
     LogQuery("hwinfo", options.port, started);
     if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
@@ -82,9 +89,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
 int RunAppInfo(const DeviceOptions& options, bool json) {
     if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
-    InstallInterruptHandler();
-    const double started = MonotonicSeconds();
-    StartLineTrace(options.trace);
+    const double started = BeginQuery("appinfo", options);
     QueryApplicationFw();
     LogQuery("appinfo", options.port, started);
     if (g_console.failed) return PrintJsonFailure(json, kExitFailed);

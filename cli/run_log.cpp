@@ -131,6 +131,7 @@ void AppendInterruptRecord() {
 }
 
 void WriteLogRecord(const LogEntry& entry) {
+    g_interrupt_head_length = 0;  // the operation has its record: an interrupt now adds none
     if (g_log_file < 0) return;
     const std::string record = LogRecordText(entry) + "\n";
     if (!AppendWhole(g_log_file, record.data(), record.size()))

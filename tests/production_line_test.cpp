@@ -157,7 +157,7 @@ TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
     EXPECT_NE(station.err.find(port + "      2      0\n"), std::string::npos) << station.err;
 }
 
-// The station lets a download finish after one Ctrl-C; a download alone is interrupted, and logged so.
+// The station lets a download finish after one Ctrl-C; a download or query alone is interrupted, and logged so.
 TEST_F(ProductionLineTest, OneCtrlCLetsTheStationFinishItsDownload) {
     config.paced = 1;
     const std::string port = StartDevice()->slave_path;
@@ -179,6 +179,17 @@ TEST_F(ProductionLineTest, OneCtrlCLetsTheStationFinishItsDownload) {
     EXPECT_EQ(Records()[1]["image_length"], 16384);
     EXPECT_EQ(Records()[1]["hw_platform"], "TAV-SIM-PLATFORM");
     EXPECT_GT(Records()[1]["seconds"].get<double>(), 0.0);
+
+    // A query interrupted while it waits for a silent device leaves its record too.
+    config.fault = SimFaultSilent;
+    BackgroundProcess query = StartTavboot({"hwinfo", "--port", StartDevice()->slave_path, "--log", log, "--trace"},
+                                           true);
+    ASSERT_TRUE(WaitForStderr(&query, "trace:", 60)) << query.err;
+    kill(-query.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&query, 30), 130);
+    ASSERT_EQ(Records().size(), 3u);
+    EXPECT_EQ(Records()[2]["operation"], "hwinfo");
+    EXPECT_EQ(Records()[2]["result"], "interrupted");
 }
 
 // Three adapters in a sysfs tree of the test's own: two alike but for their serial numbers.
