@@ -14,6 +14,7 @@
 #include "cli/process_guard.h"
 #include "cli/sample_image.h"
 #include "cli/sim_commands.h"
+#include "image/image_digest.h"
 #include "image/image_file.h"
 #include "sim/sim_device.h"
 
@@ -50,7 +51,7 @@ int DownloadInto(SimDevice* device, const std::string& sample) {
     std::printf("tavboot demo: simulated device on %s, paced like a 19200 baud line\n", device->slave_path);
     std::fflush(stdout);
     if (!LoadImageFromPath(sample.c_str())) return kExitFailed;
-    const uint32_t pages = ((uint32_t(g_loader.image_length) - kImageFirstOffset) >> 10) + 1;
+    const uint32_t pages = SentPageCount(g_loader.image_length);
     const double started = MonotonicSeconds();
     StartDownload();
     while (g_loader.transfer_state != 0) TransferStep();

@@ -7,11 +7,11 @@
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/json_output.h"
 #include "cli/console_ui.h"
 #include "cli/download_attempts.h"
 
@@ -71,7 +71,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
-    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    PrintJsonValue(out);
 }
 
 int RunDownloads(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,

@@ -1,10 +1,10 @@
 // tavboot inspect: loads an image file as DownLoad would and describes it.
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
+#include "cli/json_output.h"
 #include "cli/console_ui.h"
 #include "image/image_digest.h"
 #include "image/image_file.h"
@@ -63,7 +63,7 @@ void PrintJson(const std::string& file, const ImageFacts& facts) {
     std::snprintf(crc, sizeof crc, "%08x", facts.crc32);
     out["sent_crc32"] = facts.downloadable ? nlohmann::json(crc) : nullptr;
     out["sent_sha256"] = facts.downloadable ? nlohmann::json(facts.sha256) : nullptr;
-    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    PrintJsonValue(out);
 }
 
 void PrintText(const std::string& file, const ImageFacts& facts) {

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "boot/boot_control.h"
 #include "core/loader_state.h"
 #include "cli/cli_commands.h"
+#include "cli/json_output.h"
 #include "cli/console_ui.h"
 #include "cli/run_log.h"
 #include "image/image_file.h"
@@ -33,7 +33,7 @@ void PrintFields(const char* const* labels, const char* const* keys, const InfoF
     }
     nlohmann::json out = {{"ok", true}};
     for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
-    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    PrintJsonValue(out);
 }
 
 void LogQuery(const char* operation, const std::string& port, double started) {

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/json_output.h"
 #include "cli/console_ui.h"
 #include "core/loader_state.h"
 
@@ -31,10 +31,6 @@ std::string Reason(const std::string& caption, const std::string& text) {
     if (caption == "COM port info") return PortOpenReason(g_loader.port_name, g_loader.port_open_error);
     if (text == "Boot sequence error") return "no answer from the bootloader; is the device powered and in its application?";
     return "";
-}
-
-void PrintJsonObject(const nlohmann::json& object) {
-    std::printf("%s\n", object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 std::string Subject(const std::string& caption) {
@@ -84,7 +80,7 @@ std::string Printable(const std::string& text) {
 
 int FailBeforeRun(const std::string& text, bool json) {
     std::fprintf(stderr, "tavboot: %s\n", text.c_str());
-    if (json) PrintJsonObject({{"ok", false}, {"message", text}});
+    if (json) PrintJsonValue({{"ok", false}, {"message", text}});
     return kExitFailed;
 }
 
@@ -92,7 +88,7 @@ int PrintJsonFailure(bool json, int status) {
     if (!json) return status;
     nlohmann::json out = {{"ok", false}, {"message", g_console.last_box}};
     if (!g_console.last_reason.empty()) out["reason"] = g_console.last_reason;
-    PrintJsonObject(out);
+    PrintJsonValue(out);
     return status;
 }
 

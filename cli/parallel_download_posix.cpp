@@ -14,6 +14,7 @@
 #include "cli/console_ui.h"
 #include "cli/download_attempts.h"
 #include "cli/process_guard.h"
+#include "image/image_digest.h"
 #include "image/image_file.h"
 
 namespace {
@@ -169,8 +170,7 @@ int RunParallelDownloads(const DeviceOptions& device, const std::vector<std::str
                          const std::string& file, bool json) {
     if (!LoadImageFromPath(file.c_str())) return PrintJsonFailure(json, kExitFailed);
     WarnDataBelowFirstOffset();
-    const unsigned pages = g_loader.image_length >= kMinDownloadLength && g_loader.image_length <= kMaxDownloadLength
-                               ? ((uint32_t(g_loader.image_length) - kImageFirstOffset) >> 10) + 1 : 0;
+    const unsigned pages = SentPageCount(g_loader.image_length);
     struct sigaction action {};
     action.sa_handler = OnParentInterrupt;
     sigemptyset(&action.sa_mask);

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/cli_commands.h"
+#include "cli/json_output.h"
 #include "cli/port_listing.h"
 
 namespace {
@@ -94,6 +94,6 @@ int RunPorts(bool json) {
                         {"manufacturer", TextOrNull(port.manufacturer)},
                         {"product", TextOrNull(port.product)},
                         {"stable_name", TextOrNull(port.stable_name)}});
-    std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    PrintJsonValue(list);
     return kExitOk;
 }
