@@ -57,8 +57,16 @@ void Reap(WorkerProcess* worker, int options) {
 }
 
 // In the child between fork and exec: pipes in place, then this program again as a worker.
-[[noreturn]] void BecomeWorker(const std::vector<std::string>& arguments, int start_flags, pid_t supervisor,
-                               int input, int events, int human) {
+// This program's file, read before the fork (a tool that runs the program, such as a memory
+// checker, answers for the program, where exec of /proc/self/exe would start the tool itself).
+std::string ThisProgram() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, size_t(length)) : "/proc/self/exe";
+}
+
+[[noreturn]] void BecomeWorker(const std::string& program, const std::vector<std::string>& arguments,
+                               int start_flags, pid_t supervisor, int input, int events, int human) {
     if (start_flags & kWorkerOwnProcessGroup) setpgid(0, 0);
     if (start_flags & kWorkerEndsWithSupervisor) EndWithParent(supervisor);
     if (input >= 0) dup2(input, STDIN_FILENO);
@@ -67,7 +75,7 @@ void Reap(WorkerProcess* worker, int options) {
     std::vector<const char*> argv = {"tavboot", "--worker"};
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     argv.push_back(nullptr);
-    execv("/proc/self/exe", const_cast<char* const*>(argv.data()));
+    execv(program.c_str(), const_cast<char* const*>(argv.data()));
     _exit(kExitFailed);
 }
 
@@ -100,10 +108,11 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
         return nullptr;
     }
     const pid_t supervisor = getpid();
+    const std::string program = ThisProgram();
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = fork();
-    if (pid == 0) BecomeWorker(arguments, start_flags, supervisor, given[0], events[1], human[1]);
+    if (pid == 0) BecomeWorker(program, arguments, start_flags, supervisor, given[0], events[1], human[1]);
     // The supervisor keeps the read ends of events and stderr and the write end of the input.
     for (int child_end : {events[1], human[1], given[0]})
         if (child_end >= 0) close(child_end);
