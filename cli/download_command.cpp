@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "console/console.h"
+#include "core/loader_state.h"
 #include "console/json_output.h"
 #include "ports/ports.h"
 #include "production/production.h"
@@ -66,7 +67,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     for (const PortResult& result : results) {
         ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
                          {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
-                         {"attempts", result.attempts}});
+                         {"attempts", result.attempts}, {"outcome", OutcomeKey(result.outcome)}});
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
@@ -101,6 +102,8 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     const double started = MonotonicSeconds();
     int attempts = 1;
     const int status = DownloadWithRetries(device, file, "download", &attempts);
-    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts}});
+    if (json)
+        PrintDownloadJson(
+            {{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts, g_loader.outcome}});
     return status;
 }

@@ -74,9 +74,7 @@ void ShowMessage(const char* text, const char* caption, MessageIcon icon) {
     const std::string line = std::string(caption) + ": " + text;
     PrintLine("", line.c_str());
     g_console.last_box = line;
-    if (icon == IconInformation) g_console.succeeded = 1;
-    else g_console.failed = 1;
-    if (icon == IconError) ExplainFailure(caption, text);
+    if (icon == IconError) ExplainFailure();
 }
 
 void SetInfoField(InfoField field, const char* text) { g_console.fields[field] = text; }

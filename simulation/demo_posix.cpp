@@ -56,7 +56,7 @@ int DownloadInto(SimDevice* device, const std::string& sample) {
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     const double seconds = MonotonicSeconds() - started;
-    if (!g_console.succeeded || g_console.failed) return kExitFailed;
+    if (g_loader.outcome != kOutcomeOk) return kExitFailed;
     if (!FlashMatchesImage(device, pages)) {
         std::printf("tavboot demo: FAILED, the device's flash differs from the image\n");
         return kExitFailed;
