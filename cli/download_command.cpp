@@ -65,9 +65,12 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
-        ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
-                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
-                         {"attempts", result.attempts}, {"outcome", OutcomeKey(result.outcome)}});
+        nlohmann::json port = {{"port", result.port}, {"result", ResultName(result.status)},
+                               {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
+                               {"attempts", result.attempts}};
+        // A port whose process did not report its outcome has none to show.
+        if (result.outcome != kOutcomeNone) port["outcome"] = OutcomeKey(result.outcome);
+        ports.push_back(port);
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
