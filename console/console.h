@@ -28,6 +28,8 @@ void InitConsole();
 std::string FieldValue(InfoField field);
 // Ends an in-place progress line so the next output starts on a line of its own.
 void EndProgressLine();
+// The page transfer begins (the erase was acknowledged): its progress counts from now.
+void BeginTransferProgress();
 double MonotonicSeconds();
 
 // Platform: 1 when stderr is a terminal (progress is then drawn in place).

@@ -50,6 +50,7 @@ int DownloadLoadedImage(const DeviceOptions& options) {
     StartLineTrace(options.trace);
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
+    BeginTransferProgress();
     RefreshInterruptRecord();
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();

@@ -53,6 +53,7 @@ int DownloadInto(SimDevice* device, const std::string& sample) {
     const uint32_t pages = SentPageCount(g_loader.image_length);
     const double started = MonotonicSeconds();
     StartDownload();
+    if (g_loader.transfer_state != 0) BeginTransferProgress();
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     const double seconds = MonotonicSeconds() - started;
