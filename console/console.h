@@ -31,6 +31,8 @@ void EndProgressLine();
 // The page transfer begins (the erase was acknowledged): its progress counts from now.
 void BeginTransferProgress();
 double MonotonicSeconds();
+// Called with every status text after it was shown; nullptr: nobody listens.
+extern void (*g_status_listener)(const char* text);
 
 // Platform: 1 when stderr is a terminal (progress is then drawn in place).
 int StderrIsTerminal();

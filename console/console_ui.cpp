@@ -7,6 +7,7 @@
 #include "core/loader_state.h"
 
 ConsoleState g_console;
+void (*g_status_listener)(const char* text) = nullptr;
 
 namespace {
 
@@ -64,8 +65,9 @@ void BeginTransferProgress() { g_console.transfer_started = MonotonicSeconds(); 
 void SetStatusText(const char* text) {
     // While the transfer runs its only status texts are the pages written.
     const bool page = g_loader.transfer_state != 0;
-    if (page && g_console.stderr_is_terminal) return ShowProgress();
-    PrintLine("status: ", text);
+    if (page && g_console.stderr_is_terminal) ShowProgress();
+    else PrintLine("status: ", text);
+    if (g_status_listener) g_status_listener(text);
 }
 
 void ShowMessage(const char* text, const char* caption, MessageIcon icon) {
