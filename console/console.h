@@ -12,8 +12,6 @@ inline constexpr char kTavbootVersion[] = "0.0.10";
 
 struct ConsoleState {
     int stderr_is_terminal;  // progress bar in place instead of one line per status
-    int failed;              // a box with the error or warning icon was shown
-    int succeeded;           // the information box of a finished download was shown
     std::string fields[5];   // info field texts, indexed by InfoField
     std::string last_box;    // "<caption>: <text>" of the latest box
     std::string last_reason; // the system's reason behind it, empty when none
@@ -30,6 +28,8 @@ void InitConsole();
 std::string FieldValue(InfoField field);
 // Ends an in-place progress line so the next output starts on a line of its own.
 void EndProgressLine();
+// The page transfer begins (the erase was acknowledged): its progress counts from now.
+void BeginTransferProgress();
 double MonotonicSeconds();
 // Called with every status text after it was shown; nullptr: nobody listens.
 extern void (*g_status_listener)(const char* text);
@@ -40,18 +40,21 @@ int StderrIsTerminal();
 int StdoutIsTerminal();
 // Platform: the system's reason that OpenPort failed on port_name, with a hint where one helps.
 std::string PortOpenReason(const char* port_name, int error);
+// Platform: the system's text for an errno / GetLastError value.
+std::string SystemErrorText(int error);
 // Platform: the port's name as the user gave it, with the device it stands for.
 std::string PortLabel(const char* port_name);
 
-// After a failure's box: one line "tavboot: <port or file>: <reason>" when the system knows why.
-void ExplainFailure(const std::string& caption, const std::string& text);
+// After a failure's box: one line "tavboot: <port or file>: <reason>" when the recorded
+// outcome, line event and system error say why.
+void ExplainFailure();
 // On a terminal, the first line of a device operation: the port it opens.
 void AnnouncePort();
 // A warning line on stderr when the loaded file has data below 0x1000, which no download sends.
 void WarnDataBelowFirstOffset();
 // A device text with its non-printing bytes shown as \xNN.
 std::string Printable(const std::string& text);
-// With json, one object {"ok": false, "message": <box>, "reason": ...} on stdout. Returns status.
+// With json, one object {"ok": false, "message": <box>, "outcome": <key>, "reason": ...} on stdout. Returns status.
 int PrintJsonFailure(bool json, int status);
 // A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.
 int Refuse(const std::string& text, bool json);

@@ -10,7 +10,7 @@ enum Outcome : uint8_t {
     kOutcomeOk,                 // the download finished ("Boot successful finished") or the query read
     kOutcomeTransferRunning,    // refused: a page transfer owns the port and the image
     kOutcomeNoFile,             // no image loaded
-    kOutcomeFileRefused,        // the file could not be read or decoded
+    kOutcomeFileRefused,        // the file could not be read (why in system_error) or decoded
     kOutcomeLengthOutsidePages, // the image's length cannot be sent as whole pages
     kOutcomePortOpenFailed,     // the port did not open (system's reason in system_error)
     kOutcomeNoSync,             // the bootloader never answered the sync polls
@@ -25,7 +25,8 @@ enum Outcome : uint8_t {
     kOutcomeAppInfoError,       // the application did not answer its information request
     kOutcomeInterrupted,        // stopped by the operator (Ctrl-C) or a termination request
     kOutcomeLineLost,           // the line hung up or failed during an exchange (adapter pulled out):
-                                // shown with the box of the exchange, system's reason in system_error
+                                // shown with the box of the exchange; line_event says which, and
+                                // system_error holds the system's error when it reported one
     kOutcomeHwVersionMismatch,  // a memory image's HW version does not match
     kOutcomeCount
 };
@@ -51,7 +52,7 @@ void BeginOutcome();
 // its answer, a loaded file).
 void RecordOutcome(Outcome outcome);
 // Records outcome and shows its box and status text, in their order, from the one
-// table of reports. A failure judged on the device's answers is recorded as
+// table of reports (core/outcome.cpp). A failure judged on the device's answers is recorded as
 // kOutcomeLineLost when the line was lost, and still shows its own box.
 void ReportOutcome(Outcome outcome);
 // The same, with the box text given by the caller (a decoder's reason, a length).

@@ -30,7 +30,7 @@ int ReadAll(int fd, uint8_t* destination, off_t size) {
 int IsRegularFile(int fd, off_t* size) {
     struct stat info;
     if (fstat(fd, &info) != 0) g_loader.system_error = errno;
-    else if (S_ISDIR(info.st_mode)) g_loader.system_error = EISDIR;
+    else if (S_ISDIR(info.st_mode)) g_loader.system_error = kFileIsDirectory;
     else if (!S_ISREG(info.st_mode)) g_loader.system_error = kFileNotRegular;
     else *size = info.st_size;
     return g_loader.system_error == 0;

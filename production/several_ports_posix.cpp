@@ -27,6 +27,7 @@ struct PortRun {
     double finished;        // 0 while running
     int status;
     int attempts;
+    Outcome outcome;        // as its result named it; kOutcomeNone without a valid result
     bool has_result;
     WorkerEvent result;     // its result event, when one arrived
 };
@@ -59,6 +60,8 @@ void Finish(PortRun& run, int exit_status) {
     const WorkerVerdict verdict = JudgeWorker(run.has_result ? &run.result : nullptr, exit_status);
     run.status = verdict.status;
     run.box = verdict.message;
+    const Outcome named = OutcomeFromKey(verdict.outcome.c_str());
+    run.outcome = named == kOutcomeCount ? kOutcomeNone : named;
     EndWorker(run.worker);
     run.worker = nullptr;
 }
@@ -145,7 +148,7 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     const std::string image = LoadedImageInput();
     std::vector<PortRun> runs;
     for (const std::string& port : ports) {
-        PortRun run{port, nullptr, "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1, false, {}};
+        PortRun run{port, nullptr, "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1, kOutcomeNone, false, {}};
         DeviceOptions own = device;
         own.port = port;
         run.worker = StartWorker(WorkerArguments("download", own, file, true),
@@ -160,7 +163,7 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     PrintSummary(runs, device.retries > 0);
     int status = kExitOk;
     for (const PortRun& run : runs) {
-        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts});
+        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome});
         if (run.status != kExitOk) status = kExitFailed;
     }
     return g_interrupted ? kExitInterrupted : status;

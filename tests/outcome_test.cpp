@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <set>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "boot/boot_control.h"
 #include "core/loader_state.h"
@@ -15,6 +18,7 @@
 #include "tests/boot_test_support.h"
 #include "tests/fault_support.h"
 #include "tests/link_test_support.h"
+#include "tests/process_support.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
 
@@ -33,6 +37,25 @@ protected:
         StartDevice();
         ASSERT_EQ(LoadImage(kImage, "fw.hex"), 1);
         RunDownload();
+    }
+    // tavboot download with one retry allowed, on a fresh device showing fault; the
+    // JSON result for the port, the log record and stderr.
+    void CommandLine(SimFault fault, nlohmann::json* result, nlohmann::json* record, std::string* err) {
+        if (started) SimStop(&device);
+        config.fault = fault;
+        config.fault_arg = 40;
+        StartDevice();
+        const std::string log = TempDir() + "/outcome-" + std::to_string(fault) + ".log";
+        const std::string file = WriteTempFile("outcome-retry.hex", MakeIntelHex(kImage, kImageFirstOffset, "\r\n"));
+        const ProcessResult run =
+            RunTavboot({"download", "--retries", "1", "--json", "--log", log, "--port", device.slave_path, file});
+        EXPECT_EQ(run.status, 1) << run.err;
+        *result = nlohmann::json::parse(run.out, nullptr, false)["ports"][0];
+        std::ifstream lines(log);
+        std::string line;
+        std::getline(lines, line);
+        *record = nlohmann::json::parse(line, nullptr, false);
+        *err = run.err;
     }
 };
 
@@ -86,6 +109,25 @@ TEST_F(OutcomeTest, AnAdapterPulledOutMidPageIsALostLineNotARefusedMessage) {
     EXPECT_TRUE(OutcomeRetryable(g_loader.outcome));
 }
 
+// The same box again: the command line retries the refused message, not the pulled
+// adapter, and its JSON and log name each.
+TEST_F(OutcomeTest, TheCommandLineRetriesByOutcomeNotByTheBox) {
+    nlohmann::json result, record;
+    std::string err;
+    CommandLine(SimFaultHangupAtMessage, &result, &record, &err);
+    EXPECT_EQ(result["attempts"], 1);
+    EXPECT_EQ(result["outcome"], "line_lost");
+    EXPECT_EQ(result["message"], "BOOT info: Boot communication error");
+    EXPECT_EQ(record["outcome"], "line_lost");
+    EXPECT_EQ(err.find("retry:"), std::string::npos) << err;
+
+    CommandLine(SimFaultBadDataAck, &result, &record, &err);
+    EXPECT_EQ(result["attempts"], 2);
+    EXPECT_EQ(result["outcome"], "message_failed");
+    EXPECT_EQ(record["outcome"], "message_failed");
+    EXPECT_NE(err.find("retry: attempt 2 of 2 after BOOT info: Boot communication error"), std::string::npos) << err;
+}
+
 TEST_F(OutcomeTest, EveryEndIsRecordedWithTheSystemsReason) {
     Download(SimFaultNone, 0);
     EXPECT_EQ(g_loader.outcome, kOutcomeOk);
@@ -103,7 +145,7 @@ TEST_F(OutcomeTest, EveryEndIsRecordedWithTheSystemsReason) {
         std::string path;
         int error;
     } files[] = {{TempDir() + "/outcome-missing.hex", ENOENT},
-                 {folder, EISDIR},
+                 {folder, kFileIsDirectory},
                  {WriteTempFile("outcome-empty.hex", ""), kFileEmpty},
                  {"/dev/null", kFileNotRegular}};
     for (const auto& file : files) {
