@@ -1,5 +1,4 @@
 // Device commands byte for byte over a pseudo-terminal, with the test playing the device.
-#include <unistd.h>
 
 #include <cstring>
 #include <thread>
@@ -154,7 +153,7 @@ TEST_F(DeviceCommandsTest, DataMessageIsTagDataAndChecksum) {
     EXPECT_EQ(Sent(35).size(), 35u);
     // An answer already waiting belongs to no message sent yet: nothing goes out.
     WriteAll(pty.master, {0xAA});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 1));
     EXPECT_EQ(SendDataMessage(g_loader.transmit, g_loader.receive, data), 0);
     EXPECT_TRUE(Sent(35, 100).empty());
 }

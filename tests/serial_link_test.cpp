@@ -141,7 +141,7 @@ TEST_F(SerialPortTest, WaitingInputIsSeenWithoutWaitingDroppedOrReadAsItComes) {
     OpenLoaderPort(8);
     EXPECT_EQ(InputWaiting(), 0);
     WriteAll(pty.master, {1, 2, 3});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 3));
     EXPECT_EQ(InputWaiting(), 1);
     ClearReceiveQueue();
     EXPECT_EQ(InputWaiting(), 0);
@@ -249,7 +249,7 @@ TEST_F(SerialPortTest, LateBytesStayQueuedForTheNextReadEvenAcrossAReopen) {
     uint8_t buffer[2] = {};
     EXPECT_EQ(ReadPort(buffer, 1), 0);
     WriteAll(pty.master, {0x42});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 1));
     // The test keeps the line open, as the simulator does: a reopen flushes nothing.
     ClosePort();
     WriteAll(pty.master, {0x43});

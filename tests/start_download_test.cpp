@@ -9,6 +9,7 @@
 #include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
+#include "sim/sim_options.h"
 #include "tests/boot_test_support.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
@@ -135,6 +136,10 @@ struct StartFailure {
     bool identity_shown;
 };
 
+void PrintTo(const StartFailure& failure, std::ostream* out) {
+    *out << SimFaultName(failure.fault) << " " << failure.fault_arg;
+}
+
 class StartFailures : public BootTest, public ::testing::WithParamInterface<StartFailure> {};
 
 TEST_P(StartFailures, ReportBoxThenStatusAndReleaseThePort) {
@@ -173,7 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "box: BOOT info: BOOT device: FLASH erase error"}, true},
         StartFailure{SimFaultNoEraseAck, 0,
                      {"status: Bootloader CRC is correct", "status:  BOOTLoader actived ",
-                      "box: BOOT info: BOOT device: FLASH erase error"}, true}));
+                      "box: BOOT info: BOOT device: FLASH erase error"}, true}),
+    [](const ::testing::TestParamInfo<StartFailure>& info) {
+        return FaultCaseName(info.param.fault, info.param.fault_arg);
+    });
 
 TEST_F(BootTest, SilentDeviceGetsAllSyncAttempts) {
     config.fault = SimFaultSilent;
