@@ -84,7 +84,7 @@ TEST_F(DeviceCommandsTest, IdentityNeedsAll32Bytes) {
     OpenLoaderPort(8);
     std::memset(g_loader.transmit, 0x77, sizeof g_loader.transmit);
     std::vector<uint8_t> record(32);
-    for (int i = 0; i < 32; ++i) record[i] = static_cast<uint8_t>('A' + i);
+    for (size_t i = 0; i < 32; ++i) record[i] = static_cast<uint8_t>('A' + i);
     WriteAll(pty.master, record);
     EXPECT_EQ(ReadBootIdentity(g_loader.receive), 1);
     EXPECT_EQ(std::vector<uint8_t>(g_loader.receive, g_loader.receive + 32), record);

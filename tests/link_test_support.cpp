@@ -38,7 +38,7 @@ void WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 double NowMs() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
 }
 
 std::vector<uint8_t> ReadUpTo(int fd, size_t count, int timeout_ms) {

@@ -69,13 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
         TransferFailure{SimFaultHangupAtMessage, 70, "BOOT message failed", "Boot communication error", 2},
         TransferFailure{SimFaultBadPageAck, 2, "BOOT Page failed", "Boot write to Flash error", 2},
         TransferFailure{SimFaultNoPageAck, 1, "BOOT Page failed", "Boot write to Flash error", 1}),
-    [](const ::testing::TestParamInfo<TransferFailure>& info) {
-        return FaultCaseName(info.param.fault, info.param.fault_arg);
+    [](const ::testing::TestParamInfo<TransferFailure>& instance) {
+        return FaultCaseName(instance.param.fault, instance.param.fault_arg);
     });
 
 TEST_F(BootTest, IdleTicksDoNothingAndTheFirstTickOnlyPrepares) {
     StartDevice();
-    for (uint8_t state : {0, 4, 200}) {
+    for (uint8_t state : std::initializer_list<uint8_t>{0, 4, 200}) {
         g_loader.transfer_state = state;
         TransferStep();
         EXPECT_EQ(g_loader.transfer_state, state);

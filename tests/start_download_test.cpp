@@ -103,7 +103,7 @@ TEST_F(BootTest, NothingIsOpenedWithoutADownloadableImage) {
     EXPECT_EQ(Transcript(), (Lines{"box: File info: File is not selected, select file please"}));
     EXPECT_EQ(g_ui_calls.back().value, IconWarning);
     EXPECT_EQ(FieldCalls().size(), 3u);
-    for (size_t length : {100, 4095, 259072}) {
+    for (size_t length : std::initializer_list<size_t>{100, 4095, 259072}) {
         ClearUiCalls();
         std::vector<uint8_t> image(length, 0);
         image.back() = 1;
@@ -179,8 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
         StartFailure{SimFaultNoEraseAck, 0,
                      {"status: Bootloader CRC is correct", "status:  BOOTLoader actived ",
                       "box: BOOT info: BOOT device: FLASH erase error"}, true}),
-    [](const ::testing::TestParamInfo<StartFailure>& info) {
-        return FaultCaseName(info.param.fault, info.param.fault_arg);
+    [](const ::testing::TestParamInfo<StartFailure>& instance) {
+        return FaultCaseName(instance.param.fault, instance.param.fault_arg);
     });
 
 TEST_F(BootTest, SilentDeviceGetsAllSyncAttempts) {
