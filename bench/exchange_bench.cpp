@@ -18,14 +18,14 @@
 static double NowUs() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
+    return double(now.tv_sec) * 1e6 + double(now.tv_nsec) / 1e3;
 }
 
 static double ThreadCpuUs() {
     struct rusage usage;
     getrusage(RUSAGE_THREAD, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec +
-           usage.ru_stime.tv_usec;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 // Start sequence up to the erase acknowledgement, on a port left open with T = 5000 ms.
@@ -69,7 +69,7 @@ static int MeasureExchanges(int pages) {
     for (double t : times) sum += t;
     std::printf("data-message exchange over a pty, unpaced, %d messages: mean %.1f us, "
                 "median %.1f us, p99 %.1f us, max %.1f us\n",
-                messages, sum / times.size(), times[times.size() / 2], times[times.size() * 99 / 100],
+                messages, sum / double(times.size()), times[times.size() / 2], times[times.size() * 99 / 100],
                 times.back());
     return 1;
 }

@@ -15,14 +15,14 @@ int OpenPortForOperation() {
 
 void ShowRecordField(InfoField field, const uint8_t* record, int width) {
     char text[2 + kReceiveSize + 1] = "  ";
-    std::memcpy(text + 2, record, width);
+    std::memcpy(text + 2, record, static_cast<size_t>(width));
     text[2 + width] = '\0';
     SetInfoField(field, text);
 }
 
 void BlankFields(const InfoField* fields, int field_count, int blank_count) {
     char blanks[64];
-    std::memset(blanks, ' ', blank_count);
+    std::memset(blanks, ' ', static_cast<size_t>(blank_count));
     blanks[blank_count] = '\0';
     for (int i = 0; i < field_count; ++i) SetInfoField(fields[i], blanks);
 }

@@ -76,7 +76,8 @@ void AnnouncePort() {
 
 std::string Printable(const std::string& text) {
     std::string shown;
-    for (const unsigned char c : text) {
+    for (const char letter : text) {
+        const unsigned char c = static_cast<unsigned char>(letter);
         if (c >= 0x20 && c < 0x7F) {
             shown += char(c);
             continue;

@@ -77,7 +77,7 @@ void Sha256(const uint8_t* bytes, uint32_t length, uint8_t digest[32]) {
     tail[rest] = 0x80;
     const uint32_t tail_size = rest < 56 ? 64 : 128;
     const uint64_t bits = uint64_t(length) * 8;
-    for (int i = 0; i < 8; ++i) tail[tail_size - 1 - i] = uint8_t(bits >> (8 * i));
+    for (uint32_t i = 0; i < 8; ++i) tail[tail_size - 1 - i] = uint8_t(bits >> (8 * i));
     for (uint32_t at = 0; at < tail_size; at += 64) Sha256Block(state, tail + at);
     for (int i = 0; i < 32; ++i) digest[i] = uint8_t(state[i / 4] >> (24 - 8 * (i % 4)));
 }

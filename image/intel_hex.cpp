@@ -78,7 +78,7 @@ int32_t ApplyData(HexWalk& walk, uint8_t count) {
     if (start + count > uint32_t(kImageCapacity))
         return RefuseRecord(walk, "data lies past the 260000-byte image");
     if (walk.image) {
-        for (int i = 0; i < count; ++i) walk.image[start + i] = DataByte(walk, i);
+        for (int i = 0; i < count; ++i) walk.image[start + static_cast<uint32_t>(i)] = DataByte(walk, i);
     }
     // The highest record ends the image, so records out of address order lose nothing.
     if (int32_t(start + count) > walk.result) walk.result = int32_t(start + count);

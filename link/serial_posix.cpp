@@ -65,7 +65,7 @@ static int ConfigureLine(int fd, const char* baud_text) {
     cfmakeraw(&settings);
     settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     speed_t speed;
@@ -82,7 +82,7 @@ static int ConfigureLine(int fd, const char* baud_text) {
 static void AskLowLatency(int fd) {
     struct serial_struct serial;
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
-    serial.flags |= ASYNC_LOW_LATENCY;
+    serial.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
     ioctl(fd, TIOCSSERIAL, &serial);
 }
 

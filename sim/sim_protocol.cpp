@@ -214,7 +214,7 @@ static void JudgeDataMessage(SimDevice* device) {
         return;
     }
     if (FaultAt(device, SimFaultNoDataAck, k)) return;
-    size_t offset = kSimFirstDataOffset + static_cast<size_t>(kSimMessageDataSize) * k;
+    size_t offset = kSimFirstDataOffset + static_cast<size_t>(kSimMessageDataSize) * static_cast<size_t>(k);
     if (offset + kSimMessageDataSize <= device->flash.size()) {
         std::memcpy(device->flash.data() + offset, device->message + 1, kSimMessageDataSize);
     }

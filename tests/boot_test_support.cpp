@@ -9,6 +9,7 @@
 #include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
+#include "sim/sim_options.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
 
@@ -77,3 +78,11 @@ std::vector<std::string> FieldCalls() {
 }
 
 std::string Blanks(int count) { return std::string(size_t(count), ' '); }
+
+std::string FaultCaseName(const char* fault, int arg) {
+    std::string name = std::string(fault) + "_" + std::to_string(arg);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+std::string FaultCaseName(SimFault fault, int arg) { return FaultCaseName(SimFaultName(fault), arg); }

@@ -31,3 +31,6 @@ std::vector<std::string> Transcript();
 // The info field calls, as "field=text".
 std::vector<std::string> FieldCalls();
 std::string Blanks(int count);
+// A parameterised case's name from a fault and its argument: "no_page_ack_1".
+std::string FaultCaseName(const char* fault, int arg);
+std::string FaultCaseName(SimFault fault, int arg);

@@ -40,7 +40,7 @@ protected:
     bool FlashHolds(SimDevice* device, const std::vector<uint8_t>& image, uint32_t pages) {
         const std::vector<uint8_t> flash = SimFlash(device);
         const size_t end = kImageFirstOffset + size_t(pages) * kPageSize;
-        return std::equal(image.begin() + kImageFirstOffset, image.begin() + end, flash.begin() + kImageFirstOffset);
+        return std::equal(image.begin() + kImageFirstOffset, image.begin() + static_cast<std::ptrdiff_t>(end), flash.begin() + kImageFirstOffset);
     }
     SimConfig config;
     std::vector<std::unique_ptr<SimDevice>> devices;

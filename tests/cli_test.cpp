@@ -48,7 +48,7 @@ TEST_F(CliTest, DownloadsEachSampleWithTheStatusLinesInOrder) {
         expected.push_back("BOOT info: Boot successful finished");
         EXPECT_EQ(SplitLines(result.err), expected);
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(FlashHolds(devices.back().get(), Decoded(kExamples + sample.file), sample.pages)) << sample.file;
+        EXPECT_TRUE(FlashHolds(devices.back().get(), Decoded(kExamples + sample.file), static_cast<uint32_t>(sample.pages))) << sample.file;
     }
 }
 
@@ -237,7 +237,7 @@ TEST_F(CliTest, ManyPortsAtOnceWithOneFailingMidTransfer) {
     const ProcessResult result = RunTavboot(args, 300);
     EXPECT_EQ(result.status, 1);
     const std::vector<uint8_t> image = Decoded(kExamples + "sample.hex");
-    for (int i = 0; i < 8; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         if (i == 5) continue;
         EXPECT_TRUE(FlashHolds(devices[i].get(), image, 13)) << i;
     }
@@ -246,7 +246,7 @@ TEST_F(CliTest, ManyPortsAtOnceWithOneFailingMidTransfer) {
     const auto summary = nlohmann::json::parse(result.out);
     EXPECT_EQ(summary["ok"], false);
     ASSERT_EQ(summary["ports"].size(), 8u);
-    for (int i = 0; i < 8; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         EXPECT_EQ(summary["ports"][i]["result"], i == 5 ? "failed" : "ok") << i;
     }
     EXPECT_EQ(summary["ports"][5]["message"], "BOOT info: Boot communication error");

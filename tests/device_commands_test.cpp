@@ -1,5 +1,4 @@
 // Device commands byte for byte over a pseudo-terminal, with the test playing the device.
-#include <unistd.h>
 
 #include <cstring>
 #include <thread>
@@ -85,7 +84,7 @@ TEST_F(DeviceCommandsTest, IdentityNeedsAll32Bytes) {
     OpenLoaderPort(8);
     std::memset(g_loader.transmit, 0x77, sizeof g_loader.transmit);
     std::vector<uint8_t> record(32);
-    for (int i = 0; i < 32; ++i) record[i] = static_cast<uint8_t>('A' + i);
+    for (size_t i = 0; i < 32; ++i) record[i] = static_cast<uint8_t>('A' + i);
     WriteAll(pty.master, record);
     EXPECT_EQ(ReadBootIdentity(g_loader.receive), 1);
     EXPECT_EQ(std::vector<uint8_t>(g_loader.receive, g_loader.receive + 32), record);
@@ -154,7 +153,7 @@ TEST_F(DeviceCommandsTest, DataMessageIsTagDataAndChecksum) {
     EXPECT_EQ(Sent(35).size(), 35u);
     // An answer already waiting belongs to no message sent yet: nothing goes out.
     WriteAll(pty.master, {0xAA});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 1));
     EXPECT_EQ(SendDataMessage(g_loader.transmit, g_loader.receive, data), 0);
     EXPECT_TRUE(Sent(35, 100).empty());
 }

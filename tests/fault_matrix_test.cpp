@@ -218,8 +218,6 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"hangup-in-phase", 4, {kNoErase, kActived}, false, kHwOk, kAppOk, 500, 0},
         Row{"hangup-in-phase", 5, {kPageLost, kPageStatus}, true, kHwOk, kAppOk, 0, 500},
         Row{"hangup-in-phase", 6, kDownloadOk, true, kHwOk, {kNoAppInfo, kAppStatus}, 0, 0}),
-    [](const ::testing::TestParamInfo<Row>& info) {
-        std::string name = std::string(info.param.fault) + "_" + std::to_string(info.param.arg);
-        std::replace(name.begin(), name.end(), '-', '_');
-        return name;
+    [](const ::testing::TestParamInfo<Row>& instance) {
+        return FaultCaseName(instance.param.fault, instance.param.arg);
     });

@@ -6,12 +6,15 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "boot/boot_control.h"
 #include "core/loader_state.h"
@@ -186,8 +189,14 @@ INSTANTIATE_TEST_SUITE_P(
         Unplug{"hwinfo", "Bootloader CRC is correct", "BOOT info: Boot constant strings error",
                "BOOT constant strings Error"},
         Unplug{"appinfo", "", "COM port info: COM open error", ""}),
-    [](const ::testing::TestParamInfo<Unplug>& info) {
-        return std::string(info.param.operation) + "_" + std::to_string(info.index);
+    [](const ::testing::TestParamInfo<Unplug>& instance) {
+        // "download_at_BOOTLoader_Write_page_1": the moment's words joined by underscores.
+        std::string moment = instance.param.moment;
+        std::replace_if(moment.begin(), moment.end(), [](unsigned char c) { return !std::isalnum(c); }, ' ');
+        std::istringstream words(moment);
+        std::string name = std::string(instance.param.operation) + (moment.empty() ? "_before_start" : "_at");
+        for (std::string word; words >> word;) name += "_" + word;
+        return name;
     });
 
 TEST_F(HardeningTest, LongWaitsSleepAndAHangUpCutsThemShort) {

@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,7 +38,7 @@ void WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 double NowMs() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
 }
 
 std::vector<uint8_t> ReadUpTo(int fd, size_t count, int timeout_ms) {
@@ -53,6 +54,17 @@ std::vector<uint8_t> ReadUpTo(int fd, size_t count, int timeout_ms) {
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
     return bytes;
+}
+
+int WaitUntilQueued(int fd, int count, int timeout_ms) {
+    const double deadline = NowMs() + timeout_ms;
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, FIONREAD, &queued) != 0) return 0;
+        if (queued >= count) return 1;
+        if (NowMs() > deadline) return 0;
+        usleep(1000);
+    }
 }
 
 uint16_t ReferenceCrc(const uint8_t* bytes, size_t length) {

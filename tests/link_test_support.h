@@ -19,6 +19,9 @@ void CloseRawPty(RawPty* pty);
 void WriteAll(int fd, const std::vector<uint8_t>& bytes);
 // Reads from fd until count bytes have arrived or timeout_ms passed.
 std::vector<uint8_t> ReadUpTo(int fd, size_t count, int timeout_ms);
+// Waits until at least count bytes wait unread on the terminal fd (what the other
+// end wrote has been delivered); returns 0 when they have not after timeout_ms.
+int WaitUntilQueued(int fd, int count, int timeout_ms = 5000);
 
 // Milliseconds on the monotonic clock.
 double NowMs();

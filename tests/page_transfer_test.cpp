@@ -8,6 +8,7 @@
 #include "boot/boot_control.h"
 #include "core/loader_state.h"
 #include "link/serial.h"
+#include "sim/sim_options.h"
 #include "tests/boot_test_support.h"
 #include "tests/link_test_support.h"
 #include "tests/recording_ui.h"
@@ -26,6 +27,10 @@ struct TransferFailure {
     const char* box;
     int pages_written;  // page statuses shown before the failure
 };
+
+void PrintTo(const TransferFailure& failure, std::ostream* out) {
+    *out << SimFaultName(failure.fault) << " " << failure.fault_arg;
+}
 
 class TransferFailures : public BootTest, public ::testing::WithParamInterface<TransferFailure> {};
 
@@ -63,11 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         TransferFailure{SimFaultNoDataAck, 0, "BOOT message failed", "Boot communication error", 0},
         TransferFailure{SimFaultHangupAtMessage, 70, "BOOT message failed", "Boot communication error", 2},
         TransferFailure{SimFaultBadPageAck, 2, "BOOT Page failed", "Boot write to Flash error", 2},
-        TransferFailure{SimFaultNoPageAck, 1, "BOOT Page failed", "Boot write to Flash error", 1}));
+        TransferFailure{SimFaultNoPageAck, 1, "BOOT Page failed", "Boot write to Flash error", 1}),
+    [](const ::testing::TestParamInfo<TransferFailure>& instance) {
+        return FaultCaseName(instance.param.fault, instance.param.fault_arg);
+    });
 
 TEST_F(BootTest, IdleTicksDoNothingAndTheFirstTickOnlyPrepares) {
     StartDevice();
-    for (uint8_t state : {0, 4, 200}) {
+    for (uint8_t state : std::initializer_list<uint8_t>{0, 4, 200}) {
         g_loader.transfer_state = state;
         TransferStep();
         EXPECT_EQ(g_loader.transfer_state, state);

@@ -74,7 +74,7 @@ TEST_F(ProductionLineTest, LogHoldsOneWholeRecordPerPortWithItsAttempts) {
     EXPECT_EQ(result.status, 1) << result.err;
     ASSERT_EQ(Records().size(), 8u);
     const json facts = json::parse(RunTavboot({"inspect", "--json", kExamples + "sample.hex"}).out);
-    for (int i = 0; i < 8; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         const json record = RecordOf(devices[i]->slave_path);
         ASSERT_TRUE(record.is_object()) << i;
         EXPECT_EQ(record["result"], i == 2 ? "failed" : "ok") << i;

@@ -67,7 +67,7 @@ TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
     line.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
     line.c_oflag |= OPOST | ONLCR;
     line.c_lflag |= ICANON | ECHO | ISIG;
-    line.c_cflag = (line.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    line.c_cflag = (line.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | CSTOPB | CRTSCTS;
     cfsetspeed(&line, B9600);
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &line), 0);
     struct termios left_behind;
@@ -84,7 +84,7 @@ TEST_F(SerialPortTest, LineIsRaw19200EightNoneOneWithoutFlowControl) {
 
     // Every byte value passes unchanged both ways: CR, LF, XON/XOFF, ^C included.
     std::vector<uint8_t> all(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
     EXPECT_EQ(WritePort(all.data(), 256), 256);
     EXPECT_EQ(Sent(256), all);
     WriteAll(pty.master, all);
@@ -141,7 +141,7 @@ TEST_F(SerialPortTest, WaitingInputIsSeenWithoutWaitingDroppedOrReadAsItComes) {
     OpenLoaderPort(8);
     EXPECT_EQ(InputWaiting(), 0);
     WriteAll(pty.master, {1, 2, 3});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 3));
     EXPECT_EQ(InputWaiting(), 1);
     ClearReceiveQueue();
     EXPECT_EQ(InputWaiting(), 0);
@@ -249,7 +249,7 @@ TEST_F(SerialPortTest, LateBytesStayQueuedForTheNextReadEvenAcrossAReopen) {
     uint8_t buffer[2] = {};
     EXPECT_EQ(ReadPort(buffer, 1), 0);
     WriteAll(pty.master, {0x42});
-    usleep(20000);
+    ASSERT_TRUE(WaitUntilQueued(pty.slave, 1));
     // The test keeps the line open, as the simulator does: a reopen flushes nothing.
     ClosePort();
     WriteAll(pty.master, {0x43});

@@ -9,6 +9,7 @@
 #include "core/loader_state.h"
 #include "image/image_file.h"
 #include "link/serial.h"
+#include "sim/sim_options.h"
 #include "tests/boot_test_support.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
@@ -102,7 +103,7 @@ TEST_F(BootTest, NothingIsOpenedWithoutADownloadableImage) {
     EXPECT_EQ(Transcript(), (Lines{"box: File info: File is not selected, select file please"}));
     EXPECT_EQ(g_ui_calls.back().value, IconWarning);
     EXPECT_EQ(FieldCalls().size(), 3u);
-    for (size_t length : {100, 4095, 259072}) {
+    for (size_t length : std::initializer_list<size_t>{100, 4095, 259072}) {
         ClearUiCalls();
         std::vector<uint8_t> image(length, 0);
         image.back() = 1;
@@ -134,6 +135,10 @@ struct StartFailure {
     Lines transcript;
     bool identity_shown;
 };
+
+void PrintTo(const StartFailure& failure, std::ostream* out) {
+    *out << SimFaultName(failure.fault) << " " << failure.fault_arg;
+}
 
 class StartFailures : public BootTest, public ::testing::WithParamInterface<StartFailure> {};
 
@@ -173,7 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "box: BOOT info: BOOT device: FLASH erase error"}, true},
         StartFailure{SimFaultNoEraseAck, 0,
                      {"status: Bootloader CRC is correct", "status:  BOOTLoader actived ",
-                      "box: BOOT info: BOOT device: FLASH erase error"}, true}));
+                      "box: BOOT info: BOOT device: FLASH erase error"}, true}),
+    [](const ::testing::TestParamInfo<StartFailure>& instance) {
+        return FaultCaseName(instance.param.fault, instance.param.fault_arg);
+    });
 
 TEST_F(BootTest, SilentDeviceGetsAllSyncAttempts) {
     config.fault = SimFaultSilent;

@@ -42,7 +42,7 @@ std::string WriteTempFile(const std::string& name, const std::string& bytes) {
 
 std::string HexRecord(uint8_t type, uint16_t offset, const std::vector<uint8_t>& data) {
     std::string text = ":";
-    unsigned sum = uint8_t(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
+    unsigned sum = static_cast<unsigned>(uint8_t(data.size()) + (offset >> 8) + (offset & 0xFF) + type);
     AppendHexByte(text, uint8_t(data.size()));
     AppendHexByte(text, uint8_t(offset >> 8));
     AppendHexByte(text, uint8_t(offset));
@@ -66,9 +66,9 @@ std::string MakeIntelHex(const std::vector<uint8_t>& image, uint32_t start_offse
             text += HexRecord(0x02, 0, {uint8_t(paragraph >> 8), uint8_t(paragraph)}) + line_end;
         }
         const size_t end = std::min<size_t>(at + 32, image.size());
-        const bool all_zero = std::all_of(image.begin() + at, image.begin() + end, [](uint8_t b) { return b == 0; });
+        const bool all_zero = std::all_of(image.begin() + at, image.begin() + static_cast<std::ptrdiff_t>(end), [](uint8_t b) { return b == 0; });
         if (skip_zero_records && all_zero && end != image.size()) continue;
-        text += HexRecord(0x00, uint16_t(at), std::vector<uint8_t>(image.begin() + at, image.begin() + end));
+        text += HexRecord(0x00, uint16_t(at), std::vector<uint8_t>(image.begin() + at, image.begin() + static_cast<std::ptrdiff_t>(end)));
         text += line_end;
     }
     return text + HexRecord(0x01, 0, {}) + line_end;

@@ -41,7 +41,7 @@ static std::string Blanks(int count) {
 
 static void ExpectField(const GuiUnderTest& gui, int index, const std::string& expected,
                         const char* what) {
-    ExpectText(TextOf(gui.children[index]), expected, what);
+    ExpectText(TextOf(gui.children[static_cast<size_t>(index)]), expected, what);
 }
 
 static void ExpectBootFields(const GuiUnderTest& gui, const std::string& platform,
@@ -52,7 +52,7 @@ static void ExpectBootFields(const GuiUnderTest& gui, const std::string& platfor
 }
 
 static void ExpectEnabled(const GuiUnderTest& gui, int index, bool enabled, const char* what) {
-    Expect((IsWindowEnabled(gui.children[index]) != FALSE) == enabled,
+    Expect((IsWindowEnabled(gui.children[static_cast<size_t>(index)]) != FALSE) == enabled,
            std::string(what) + (enabled ? " enabled" : " disabled"));
 }
 
@@ -72,9 +72,9 @@ static void LoadFile(const GuiUnderTest& gui, const char* path) {
 // an edit without auto-scroll, push buttons without tab stops, a bar without grip.
 static void ExpectControlStyles(const GuiUnderTest& gui) {
     for (int i = 0; i < kControlCount; ++i) {
-        HWND control = gui.children[i];
-        const DWORD style = GetWindowLongA(control, GWL_STYLE);
-        const DWORD ex_style = GetWindowLongA(control, GWL_EXSTYLE);
+        HWND control = gui.children[static_cast<size_t>(i)];
+        const DWORD style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE));
+        const DWORD ex_style = static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE));
         const std::string what = "control " + std::to_string(i);
         Expect((style & (WS_CHILD | WS_VISIBLE)) == (WS_CHILD | WS_VISIBLE), what + " child, visible");
         Expect((style & WS_TABSTOP) == 0, what + " without tab stop");
@@ -279,7 +279,7 @@ static void ExpectPortList(HWND list) {
     for (int i = 0; i < count; ++i) {
         // Asked in UTF-16: Wine hands list texts across processes only in that form.
         wchar_t wide[32] = L"";
-        SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
+        SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
         char entry[32] = "";
         WideCharToMultiByte(CP_ACP, 0, wide, -1, entry, sizeof(entry), nullptr, nullptr);
         ExpectText(entry, "COM " + std::to_string(i + 1), "port list entry");
@@ -296,7 +296,7 @@ static void SelectPortEntry(HWND dialog, HWND list, int index) {
     }
     if (SendMessageA(list, CB_GETCURSEL, 0, 0) != index) {
         Expect(false, "keyboard moves the port list selection");
-        SendMessageA(list, CB_SETCURSEL, index, 0);
+        SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(list));
     }

@@ -95,7 +95,7 @@ static BOOL CALLBACK CollectChild(HWND child, LPARAM context) {
     auto* gui = reinterpret_cast<GuiUnderTest*>(context);
     if (GetParent(child) != gui->main) return TRUE;
     const int index = ControlIndexOf(gui->main, child);
-    if (index >= 0) gui->children[index] = child;
+    if (index >= 0) gui->children[static_cast<size_t>(index)] = child;
     return TRUE;
 }
 
@@ -208,7 +208,7 @@ static std::vector<unsigned char> GrabScreen(const RECT& rect) {
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
     const unsigned char* start = static_cast<const unsigned char*>(bits);
-    pixels.assign(start, start + static_cast<size_t>(width) * height * 4);
+    pixels.assign(start, start + static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
     SelectObject(memory, previous);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -342,7 +342,7 @@ int SaveScreen(const char* bmp_path) {
     BITMAPINFOHEADER header = {};
     file.bfType = 0x4D42;  // "BM"
     file.bfOffBits = sizeof(file) + sizeof(header);
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(row_size) * height;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(row_size) * static_cast<DWORD>(height);
     header.biSize = sizeof(header);
     header.biWidth = width;
     header.biHeight = height;  // rows bottom-up
@@ -353,10 +353,10 @@ int SaveScreen(const char* bmp_path) {
     if (out == nullptr) return 0;
     std::fwrite(&file, sizeof(file), 1, out);
     std::fwrite(&header, sizeof(header), 1, out);
-    std::vector<unsigned char> row(row_size, 0);
+    std::vector<unsigned char> row(static_cast<size_t>(row_size), 0);
     for (int y = height - 1; y >= 0; --y) {
         for (int x = 0; x < width; ++x) {
-            std::memcpy(&row[x * 3], &pixels[(static_cast<size_t>(y) * width + x) * 4], 3);
+            std::memcpy(&row[static_cast<size_t>(x) * 3], &pixels[static_cast<size_t>(y * width + x) * 4], 3);
         }
         std::fwrite(row.data(), 1, row.size(), out);
     }

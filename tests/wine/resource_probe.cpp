@@ -142,7 +142,7 @@ static void CheckMenu(HMODULE module) {
     ExpectText(std::to_string(GetMenuItemCount(menu)), "3", "menu pop-ups");
     for (int i = 0; i < 3; ++i) {
         char text[64] = "";
-        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
         ExpectText(text, kMenu[i].popup, "pop-up");
         HMENU popup = GetSubMenu(menu, i);
         ExpectText(std::to_string(GetMenuItemCount(popup)), "1", "items of a pop-up");
