@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "console/console.h"
 #include "console/json_output.h"
+#include "core/loader_state.h"
 #include "ports/ports.h"
 #include "production/production.h"
 
@@ -66,7 +67,9 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     for (const PortResult& result : results) {
         ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
                          {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
-                         {"attempts", result.attempts}});
+                         {"attempts", result.attempts},
+                         {"answer_delay_ms", result.answer_delay_ms < 0 ? nlohmann::json(nullptr)
+                                                                         : nlohmann::json(result.answer_delay_ms)}});
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
@@ -101,6 +104,9 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     const double started = MonotonicSeconds();
     int attempts = 1;
     const int status = DownloadWithRetries(device, file, "download", &attempts);
-    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts}});
+    const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
+    if (json)
+        PrintDownloadJson(
+            {{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts, answer_delay_ms}});
     return status;
 }

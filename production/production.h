@@ -19,6 +19,7 @@ struct PortResult {
     std::string message;  // "<caption>: <text>" of its last message box
     double seconds;
     int attempts = 1;
+    int answer_delay_ms = -1;  // how late its answers came (median); -1 when not known
 };
 
 // The port's name (checked to fit) into the loader state; on a terminal the first line names it.

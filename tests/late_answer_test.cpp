@@ -2,7 +2,9 @@
 // the exact identity or fails, downloads fit and write the image, and the line's delay is measured.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "link/serial.h"
 #include "tests/boot_test_support.h"
 #include "tests/fault_support.h"
+#include "tests/process_support.h"
 #include "tests/recording_ui.h"
 #include "tests/test_support.h"
 
@@ -71,6 +74,35 @@ TEST_F(LateDownloadTest, MemoryImageThroughA75MsAdapterFitsTheDeviceAndIsWritten
     EXPECT_TRUE(FlashHoldsPages(kImage, 1));
     // Each exchange waits for the timer: the data messages' answers come most of a period late.
     EXPECT_GE(g_loader.answer_delay_ms, 5u);
+}
+
+// The command line names a slow line after the result, and --json carries how late answers came.
+TEST_F(LateDownloadTest, SlowLineIsNamedAfterTheResultAt16MsAndNotOnAStraightLine) {
+    const std::string file = WriteTempFile("fw.hex", MakeIntelHex(kImage, 4096, "\r\n"));
+    for (int latency : {16, 0}) {
+        config.adapter_latency_ms = latency;
+        config.paced = 1;
+        if (started) SimStop(&device);
+        started = false;
+        StartDevice();
+        const ProcessResult result = RunTavboot({"download", "--port", device.slave_path, "--json", file});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::vector<std::string> lines = SplitLines(result.err);
+        const size_t box = std::find(lines.begin(), lines.end(), "BOOT info: Boot successful finished") - lines.begin();
+        ASSERT_LT(box, lines.size()) << result.err;
+        size_t warning = lines.size();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind("tavboot: slow line: the device's answers came ", 0) == 0) warning = i;
+        const auto out = nlohmann::json::parse(result.out);
+        ASSERT_TRUE(out["ports"][0]["answer_delay_ms"].is_number()) << result.out;
+        if (latency == 16) {
+            ASSERT_EQ(warning, box + 1) << result.err;
+            EXPECT_NE(lines[warning].find("low latency"), std::string::npos) << lines[warning];
+            EXPECT_GE(out["ports"][0]["answer_delay_ms"], 5) << result.out;
+        } else {
+            EXPECT_EQ(warning, lines.size()) << result.err;
+        }
+    }
 }
 
 TEST(AnswerDelayTest, MedianAndTotalOfHowLateAnswersCame) {
