@@ -338,15 +338,15 @@ double AdapterLimitSeconds(int pages, int latency_ms) {
 
 // The same paced download with the device's answers passing a USB adapter whose
 // latency timer has each period (0: straight onto the line), against the wire and
-// against the adapter's own limit. With both 16 and 249 pages on the straight
-// line, the cost of a page and the fixed cost of a download follow.
+// against the adapter's own limit, and the fixed cost of the download: its
+// start (process, file, start sequence) beyond the start sequence's wire time
+// and its end after the last page's box.
 int AdapterTable(const std::string& binary, const std::string& dir, const std::vector<int>& page_counts,
                  const std::vector<int>& latencies) {
     std::printf("Paced, answers through a USB adapter's latency timer (tavboot simulate --adapter-latency):\n"
-                "%8s %5s %9s %9s %9s %9s %9s %9s %11s %9s\n",
+                "%8s %5s %9s %9s %9s %9s %9s %9s %11s %9s %9s\n",
                 "latency", "pages", "wire s", "limit s", "wall s", "/wire", "/limit", "start s", "transfer s",
-                "delay ms");
-    std::map<int, double> straight_excess;  // pages: wall - wire on the straight line
+                "fixed ms", "delay ms");
     for (int latency : latencies) {
         for (int pages : page_counts) {
             TestImage image;
@@ -366,20 +366,15 @@ int AdapterTable(const std::string& binary, const std::string& dir, const std::v
             }
             const double wire = IdealSeconds(pages);
             const double limit = AdapterLimitSeconds(pages, latency);
-            if (latency == 0) straight_excess[pages] = run.wall - wire;
-            std::printf("%5d ms %5d %9.3f %9.3f %9.3f %9.4f %9.4f %9.3f %11.3f %9d\n", latency, pages, wire, limit,
-                        run.wall, run.wall / wire, run.wall / limit, run.erased_at, run.finished_at - run.erased_at,
-                        LoggedAnswerDelay(log));
+            const double fixed = run.erased_at - kStartWireBytes * kByteSeconds + run.wall - run.finished_at;
+            std::printf("%5d ms %5d %9.3f %9.3f %9.3f %9.4f %9.4f %9.3f %11.3f %9.1f %9d\n", latency, pages, wire,
+                        limit, run.wall, run.wall / wire, run.wall / limit, run.erased_at,
+                        run.finished_at - run.erased_at, 1000 * fixed, LoggedAnswerDelay(log));
             std::fflush(stdout);
         }
     }
-    if (straight_excess.count(16) && straight_excess.count(249)) {
-        const double per_page = (straight_excess[249] - straight_excess[16]) / (249 - 16);
-        std::printf("  straight line: %.2f ms a page beyond the wire; fixed cost of a download (start-up,\n"
-                    "  waits, end) %.1f ms beyond the wire\n",
-                    1000 * per_page, 1000 * (straight_excess[16] - 16 * per_page));
-    }
     std::printf("  limit s: the start sequence's wire time and 32 x ceil(18.75 ms / L) x L a page;\n"
+                "  fixed ms: start s beyond the start sequence's wire time, and wall s after the last box;\n"
                 "  delay ms: the answer_delay_ms tavboot reported (median lateness beyond the wire).\n\n");
     return 1;
 }
