@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,8 +217,10 @@ void NoteLine(const std::string& line, double started, DownloadRun* run) {
     }
 }
 
-DownloadRun RunDownload(const std::string& binary, const std::vector<std::string>& ports, const std::string& file) {
+DownloadRun RunDownload(const std::string& binary, const std::vector<std::string>& ports, const std::string& file,
+                        const std::vector<std::string>& options = {}) {
     std::vector<std::string> args = {"download"};
+    args.insert(args.end(), options.begin(), options.end());
     for (const std::string& port : ports) {
         args.push_back("--port");
         args.push_back(port);
@@ -308,32 +311,71 @@ int UnpacedRate(const std::string& binary, const std::string& dir, int pages) {
     return 1;
 }
 
+// The answer_delay_ms of the log's last record; -1 when it has none.
+int LoggedAnswerDelay(const std::string& log) {
+    std::string text;
+    FILE* file = std::fopen(log.c_str(), "rb");
+    if (!file) return -1;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    std::fclose(file);
+    const std::string key = "\"answer_delay_ms\":";
+    const size_t at = text.rfind(key);
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
+}
+
+// What a download through an adapter whose latency timer has period latency_ms
+// cannot beat: the start sequence's wire time, then for every page 32 stop-and-wait
+// exchanges, each of which settles on the timer's phase and ends at the first
+// expiry after its wire time (18.75 ms): ceil(18.75 / L) x L.
+double AdapterLimitSeconds(int pages, int latency_ms) {
+    const double exchange_ms = (35 + 1) * kByteSeconds * 1000;
+    if (latency_ms <= 0) return IdealSeconds(pages);
+    const int periods = int(exchange_ms / latency_ms) + (std::fmod(exchange_ms, latency_ms) > 0 ? 1 : 0);
+    return kStartWireBytes * kByteSeconds + pages * 32 * periods * latency_ms / 1000.0;
+}
+
 // The same paced download with the device's answers passing a USB adapter whose
-// latency timer has each period (0: straight onto the line, the ideal case).
-int AdapterTable(const std::string& binary, const std::string& dir, int pages) {
-    TestImage image;
-    if (!WriteTestImage(dir, pages, &image)) return 0;
-    std::printf("Paced, %d pages, answers through a USB adapter's latency timer (tavboot-sim --adapter-latency):\n"
-                "%8s %9s %9s %10s %9s %11s\n",
-                pages, "latency", "ideal s", "wall s", "wall/ideal", "start s", "transfer s");
-    for (int latency : {0, 2, 16}) {
-        Simulators sims;
-        sims.flash_out = dir + "/flash";
-        const std::vector<std::string> args = {"--paced", "--erase-delay", "0", "--program-delay", "0",
-                                               "--adapter-latency", std::to_string(latency), "--flash-out",
-                                               sims.flash_out};
-        if (!SpawnSimulators(TAVBOOT_SIM_BINARY, args, 1, &sims)) return 0;
-        const DownloadRun run = RunDownload(binary, sims.ports, image.path);
-        if (!StopSimulatorsAndCheck(&sims, image) || run.status != 0) {
-            std::fprintf(stderr, "download_bench: download through a %d ms adapter failed\n", latency);
-            return 0;
+// latency timer has each period (0: straight onto the line), against the wire and
+// against the adapter's own limit, and the fixed cost of the download: its
+// start (process, file, start sequence) beyond the start sequence's wire time
+// and its end after the last page's box.
+int AdapterTable(const std::string& binary, const std::string& dir, const std::vector<int>& page_counts,
+                 const std::vector<int>& latencies) {
+    std::printf("Paced, answers through a USB adapter's latency timer (tavboot simulate --adapter-latency):\n"
+                "%8s %5s %9s %9s %9s %9s %9s %9s %11s %9s %9s\n",
+                "latency", "pages", "wire s", "limit s", "wall s", "/wire", "/limit", "start s", "transfer s",
+                "fixed ms", "delay ms");
+    for (int latency : latencies) {
+        for (int pages : page_counts) {
+            TestImage image;
+            if (!WriteTestImage(dir, pages, &image)) return 0;
+            Simulators sims;
+            sims.flash_out = dir + "/flash";
+            const std::vector<std::string> args = {"simulate", "--paced", "--erase-delay", "0", "--program-delay",
+                                                   "0", "--adapter-latency", std::to_string(latency),
+                                                   "--flash-out", sims.flash_out};
+            if (!SpawnSimulators(binary, args, 1, &sims)) return 0;
+            const std::string log = dir + "/log";
+            std::remove(log.c_str());
+            const DownloadRun run = RunDownload(binary, sims.ports, image.path, {"--log", log});
+            if (!StopSimulatorsAndCheck(&sims, image) || run.status != 0) {
+                std::fprintf(stderr, "download_bench: download through a %d ms adapter failed\n", latency);
+                return 0;
+            }
+            const double wire = IdealSeconds(pages);
+            const double limit = AdapterLimitSeconds(pages, latency);
+            const double fixed = run.erased_at - kStartWireBytes * kByteSeconds + run.wall - run.finished_at;
+            std::printf("%5d ms %5d %9.3f %9.3f %9.3f %9.4f %9.4f %9.3f %11.3f %9.1f %9d\n", latency, pages, wire,
+                        limit, run.wall, run.wall / wire, run.wall / limit, run.erased_at,
+                        run.finished_at - run.erased_at, 1000 * fixed, LoggedAnswerDelay(log));
+            std::fflush(stdout);
         }
-        const double ideal = IdealSeconds(pages);
-        std::printf("%5d ms %9.3f %9.3f %10.4f %9.3f %11.3f\n", latency, ideal, run.wall, run.wall / ideal,
-                    run.erased_at, run.finished_at - run.erased_at);
-        std::fflush(stdout);
     }
-    std::printf("\n");
+    std::printf("  limit s: the start sequence's wire time and 32 x ceil(18.75 ms / L) x L a page;\n"
+                "  fixed ms: start s beyond the start sequence's wire time, and wall s after the last box;\n"
+                "  delay ms: the answer_delay_ms tavboot reported (median lateness beyond the wire).\n\n");
     return 1;
 }
 
@@ -361,7 +403,8 @@ int ParallelFigure(const std::string& binary, const std::string& dir, int device
 
 void Usage() {
     std::fprintf(stderr, "usage: download_bench [--tavboot PATH] [--devices N] [PAGES...]\n"
-                         "       download_bench --adapters   (only the adapter table, 16 pages)\n"
+                         "       download_bench --adapters [--latency MS]... [PAGES...]\n"
+                         "         (only the adapter table; default 16 pages, latencies 0 1 2 16 32 100)\n"
                          "       download_bench --write-image PAGES DIR   (writes DIR/imagePAGES.hex)\n"
                          "  PAGES: paced image sizes, 1 to 249 (default 1 16 249)\n");
 }
@@ -381,24 +424,27 @@ int main(int argc, char** argv) {
     int devices = 8;
     std::vector<int> page_counts;
     if (argc == 4 && std::string(argv[1]) == "--write-image") return WriteImageOnly(argv[2], argv[3]);
-    const bool adapters_only = argc == 2 && std::string(argv[1]) == "--adapters";
-    for (int i = 1; i < argc; ++i) {
+    const bool adapters_only = argc >= 2 && std::string(argv[1]) == "--adapters";
+    const std::vector<int> all_latencies = {0, 1, 2, 16, 32, 100};
+    std::vector<int> latencies;
+    for (int i = adapters_only ? 2 : 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const int pages = std::atoi(arg.c_str());
-        if (adapters_only) break;
         if (arg == "--tavboot" && i + 1 < argc) binary = argv[++i];
         else if (arg == "--devices" && i + 1 < argc) devices = std::atoi(argv[++i]);
+        else if (arg == "--latency" && i + 1 < argc) latencies.push_back(std::atoi(argv[++i]));
         else if (pages >= 1 && pages <= 249) page_counts.push_back(pages);
         else return Usage(), 2;
     }
-    if (page_counts.empty()) page_counts = {1, 16, 249};
+    if (latencies.empty()) latencies = all_latencies;
     char dir_template[] = "/tmp/tavboot-bench-XXXXXX";
     if (!mkdtemp(dir_template)) return 1;
     const std::string dir = dir_template;
-    const int ok = adapters_only ? AdapterTable(binary, dir, 16)
-                                 : PacedTable(binary, dir, page_counts) && AdapterTable(binary, dir, 16) &&
-                                       UnpacedRate(binary, dir, 249) &&
-                                       (devices < 2 || ParallelFigure(binary, dir, devices, 16));
+    const int ok = adapters_only
+                       ? AdapterTable(binary, dir, page_counts.empty() ? std::vector<int>{16} : page_counts, latencies)
+                       : PacedTable(binary, dir, page_counts.empty() ? std::vector<int>{1, 16, 249} : page_counts) &&
+                             AdapterTable(binary, dir, {16}, latencies) && UnpacedRate(binary, dir, 249) &&
+                             (devices < 2 || ParallelFigure(binary, dir, devices, 16));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return ok ? 0 : 1;

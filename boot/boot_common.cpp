@@ -4,12 +4,14 @@
 #include <cstring>
 
 #include "core/loader_state.h"
+#include "link/answer_delay.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 
 int OpenPortForOperation() {
     if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) return 0;
     ClearReceiveQueue();
+    ForgetAnswerDelays();
     return 1;
 }
 

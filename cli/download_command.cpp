@@ -12,8 +12,8 @@
 
 #include "cli/commands.h"
 #include "console/console.h"
-#include "core/loader_state.h"
 #include "console/json_output.h"
+#include "core/loader_state.h"
 #include "ports/ports.h"
 #include "production/production.h"
 
@@ -67,7 +67,9 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     for (const PortResult& result : results) {
         nlohmann::json port = {{"port", result.port}, {"result", ResultName(result.status)},
                                {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
-                               {"attempts", result.attempts}};
+                               {"attempts", result.attempts},
+                               {"answer_delay_ms", result.answer_delay_ms < 0 ? nlohmann::json(nullptr)
+                                                                              : nlohmann::json(result.answer_delay_ms)}};
         // A port whose process did not report its outcome has none to show.
         if (result.outcome != kOutcomeNone) port["outcome"] = OutcomeKey(result.outcome);
         ports.push_back(port);
@@ -105,8 +107,9 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     const double started = MonotonicSeconds();
     int attempts = 1;
     const int status = DownloadWithRetries(device, file, "download", &attempts);
+    const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
-        PrintDownloadJson(
-            {{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts, g_loader.outcome}});
+        PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts,
+                            g_loader.outcome, answer_delay_ms}});
     return status;
 }

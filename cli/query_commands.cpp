@@ -24,7 +24,7 @@ void PrintFields(const char* const* labels, const char* const* keys, const InfoF
         }
         return;
     }
-    nlohmann::json out = {{"ok", true}};
+    nlohmann::json out = {{"ok", true}, {"answer_delay_ms", AnswerDelayOrNull()}};
     for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
     PrintJsonValue(out);
 }

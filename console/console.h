@@ -52,6 +52,11 @@ void ExplainFailure();
 void AnnouncePort();
 // A warning line on stderr when the loaded file has data below 0x1000, which no download sends.
 void WarnDataBelowFirstOffset();
+// After a download's result: one line on stderr when the device's answers came
+// 5 ms or more late (median), with what that cost and what to set.
+void WarnSlowLine();
+// Platform: what to set so that the line hands answers on at once.
+std::string SlowLineAdvice(const char* port_name);
 // A device text with its non-printing bytes shown as \xNN.
 std::string Printable(const std::string& text);
 // With json, one object {"ok": false, "message": <box>, "outcome": <key>, "reason": ...} on stdout. Returns status.

@@ -70,6 +70,16 @@ void WarnDataBelowFirstOffset() {
                  g_console.line_prefix.c_str(), static_cast<long>(g_loader.data_below_first_offset));
 }
 
+// Below this the line costs next to nothing (a 2 ms latency timer adds about 1 ms an exchange).
+static const uint32_t kSlowLineMs = 5;
+
+void WarnSlowLine() {
+    if (g_loader.answer_count == 0 || g_loader.answer_delay_ms < kSlowLineMs) return;
+    std::fprintf(stderr, "%stavboot: slow line: the device's answers came %u ms late (median), which cost %.1f s; %s\n",
+                 g_console.line_prefix.c_str(), unsigned(g_loader.answer_delay_ms),
+                 g_loader.answer_delay_total_ms / 1000, SlowLineAdvice(g_loader.port_name).c_str());
+}
+
 void AnnouncePort() {
     if (g_console.stderr_is_terminal) std::fprintf(stderr, "tavboot: port %s\n", PortLabel(g_loader.port_name).c_str());
 }

@@ -31,3 +31,13 @@ std::string PortLabel(const char* port_name) {
     PortDevicePath(port_name, path, sizeof path);
     return std::strcmp(path, port_name) == 0 ? port_name : std::string(port_name) + " (" + path + ")";
 }
+
+// tavboot asks the driver for low latency at every open; answers that still come
+// late mean the driver did not give it.
+std::string SlowLineAdvice(const char* port_name) {
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port_name, path, sizeof path);
+    const char* name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
+    return std::string("the driver did not give the low latency tavboot asked for: set it with `setserial ") + path +
+           " low_latency` or `echo 1 > /sys/bus/usb-serial/devices/" + name + "/latency_timer` (README: USB serial adapters)";
+}

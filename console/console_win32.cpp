@@ -27,3 +27,7 @@ std::string PortOpenReason(const char*, int error) {
 }
 
 std::string PortLabel(const char* port_name) { return port_name; }
+
+std::string SlowLineAdvice(const char*) {
+    return "set the adapter's latency timer to 2 ms in Device Manager (README: USB serial adapters)";
+}

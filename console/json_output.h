@@ -3,7 +3,16 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "core/loader_state.h"
+
 // Indented by two, keys in alphabetical order; bytes that are not UTF-8 become U+FFFD.
 inline void PrintJsonValue(const nlohmann::json& value) {
     std::printf("%s\n", value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+// How late the operation's answers came beyond the wire time (median, ms); null
+// when it counted none.
+inline nlohmann::json AnswerDelayOrNull() {
+    if (g_loader.answer_count == 0) return nullptr;
+    return g_loader.answer_delay_ms;
 }

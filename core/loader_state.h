@@ -28,6 +28,9 @@ enum : uint32_t {
 
 constexpr intptr_t kNoPort = -1;
 
+// Answers counted by how late they came, 0 to 255 ms; later ones in the last.
+enum : int32_t { kAnswerDelayBuckets = 257 };
+
 struct LoaderState {
     // Device link
     char port_name[kPortNameCapacity];  // port the next operation opens
@@ -39,6 +42,15 @@ struct LoaderState {
     uint8_t last_reply;                 // result of the latest sync/identity/unlock/ack exchange
     uint16_t enter_boot_value;          // Modbus value of the enter-boot request
     uint8_t unlock_key[4];              // sent after the type letter, in this order
+
+    // Late answers, learned anew by every device operation (link/answer_delay.cpp)
+    uint8_t echo_whole;                 // 1 when the enter-boot echo came whole, at echo_arrival_ms
+    double echo_arrival_ms;             // on the monotonic clock
+    uint32_t answer_hold_ms;            // longest the line may still hold an answer back
+    uint32_t answer_count;              // answers counted so far
+    uint32_t answer_delay_ms;           // median time they came beyond the wire time
+    double answer_delay_total_ms;       // all of that time together: what the line's delay cost
+    uint32_t answer_delays[kAnswerDelayBuckets];  // answers counted by ms late
 
     // Firmware image files
     int32_t raw_file_length;             // bytes of raw_file that belong to the current file

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/loader_state.h"
+#include "link/answer_delay.h"
 #include "link/checksum.h"
 #include "link/serial.h"
 
@@ -30,35 +31,49 @@ void BuildEnterBootFrame(uint16_t value, uint8_t* frame) {
     ComputeFrameChecksum(frame, frame + 6, 6);              // checksum, low byte first
 }
 
-int DiscardUntilQuiet() {
+int DiscardUntilQuiet(uint32_t quiet_ms) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(kQuietLimitMs);
     int dropped = 0;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now()).count();
         if (left <= 0) return dropped;
-        const uint32_t wait_ms = left < kQuietMs ? static_cast<uint32_t>(left) : uint32_t{kQuietMs};
+        const uint32_t wait_ms = left < quiet_ms ? static_cast<uint32_t>(left) : quiet_ms;
         uint8_t bytes[64];
         const int got = ReadWaiting(bytes, sizeof bytes, wait_ms);
-        if (got == 0 && wait_ms == kQuietMs) return dropped;
+        if (got == 0 && wait_ms == quiet_ms) return dropped;
         dropped += got;
     }
 }
 
 void RequestBootMode(uint8_t* transmit, uint8_t* receive) {
     BuildEnterBootFrame(g_loader.enter_boot_value, transmit);
+    const double sent = MonotonicMs();
     WritePort(transmit, kEnterBootFrameSize);
     // The application echoes the request, but whether it did shows only in
-    // whether the bootloader answers the sync byte afterwards. A late echo
-    // would pass for the sync status: wait until it is over.
-    ReadPort(receive, kEnterBootFrameSize);
-    DiscardUntilQuiet();
+    // whether the bootloader answers the sync byte afterwards. A whole echo
+    // leaves nothing behind; the rest of a short one may still be held by the
+    // line and would pass for the sync status: it is waited for as long as any
+    // line can hold it.
+    g_loader.answer_hold_ms = kLongestHoldMs;
+    int got = ReadPort(receive, kEnterBootFrameSize);
+    if (got < kEnterBootFrameSize) {
+        const double window = kEnterBootFrameSize + g_loader.read_timeout_ms;
+        const double give_up = sent + window + kLongestHoldMs + kHoldMarginMs;
+        got += ReadUntil(receive + got, kEnterBootFrameSize - got, give_up);
+    }
+    g_loader.echo_whole = got == kEnterBootFrameSize;
+    g_loader.echo_arrival_ms = MonotonicMs();
+    if (g_loader.echo_whole) NoteAnswerDelay(sent, g_loader.echo_arrival_ms, 2 * kEnterBootFrameSize);
 }
 
 int ReadApplicationInfo(uint8_t* transmit, uint8_t* receive) {
     std::memcpy(transmit, kAppInfoRequest, kAppInfoRequestSize);
+    const double sent = MonotonicMs();
     WritePort(transmit, kAppInfoRequestSize);
-    return ReadPort(receive, kAppInfoReplySize) == kAppInfoReplySize;
+    if (ReadPort(receive, kAppInfoReplySize) != kAppInfoReplySize) return 0;
+    NoteAnswerDelay(sent, MonotonicMs(), kAppInfoRequestSize + kAppInfoReplySize);
+    return 1;
 }
 
 uint8_t SyncBootloader(uint8_t* transmit) {
@@ -68,9 +83,12 @@ uint8_t SyncBootloader(uint8_t* transmit) {
         uint8_t status;
         // Any byte ends the polling, whatever it is: 0x00 then reads as no answer.
         if (ReadPort(&status, 1) != 1) continue;
-        // Answers to earlier polls that came too late for their own window
-        // would otherwise lead the identity record.
-        if (status != 0) DiscardUntilQuiet();
+        LearnAnswerHold(MonotonicMs());
+        // A status that answered the first poll leaves nothing behind. After a
+        // later one, answers to the earlier polls may still be held by the line
+        // and would lead the identity record: they are read and dropped until
+        // the line has been quiet for as long as it may hold an answer.
+        if (status != 0 && attempt > 0) DiscardUntilQuiet(g_loader.answer_hold_ms + kHoldMarginMs);
         return status;
     }
     return 0;
@@ -78,8 +96,16 @@ uint8_t SyncBootloader(uint8_t* transmit) {
 
 int ReadBootIdentity(uint8_t* receive) {
     const uint8_t request = kIdentityRequest;
+    const double sent = MonotonicMs();
     WritePort(&request, 1);
-    return ReadPort(receive, kIdentitySize) == kIdentitySize;
+    // The record's last bytes may come as late as the line holds answers.
+    int got = ReadPort(receive, kIdentitySize);
+    if (got < kIdentitySize) {
+        got += ReadUntil(receive + got, kIdentitySize - got, MonotonicMs() + g_loader.answer_hold_ms + kHoldMarginMs);
+    }
+    if (got != kIdentitySize) return 0;
+    NoteAnswerDelay(sent, MonotonicMs(), 1 + kIdentitySize);
+    return 1;
 }
 
 int UnlockBootloader(uint8_t* transmit, uint8_t* receive, uint8_t type_letter) {
@@ -98,7 +124,9 @@ int ReadAcknowledge(uint8_t* receive) {
 }
 
 int ReadLastPageAcknowledge(uint8_t* receive) {
-    return ReadAcknowledge(receive) && DiscardUntilQuiet() == 0;
+    // The end of the last page is the one place in the transfer where a late
+    // byte can exist unasked: wait as long as the line may hold one.
+    return ReadAcknowledge(receive) && DiscardUntilQuiet(g_loader.answer_hold_ms + kHoldMarginMs) == 0;
 }
 
 int SendDataMessage(uint8_t* transmit, uint8_t* receive, const uint8_t* image_bytes) {
@@ -106,6 +134,9 @@ int SendDataMessage(uint8_t* transmit, uint8_t* receive, const uint8_t* image_by
     transmit[0] = kDataMessageTag;
     std::memcpy(transmit + 1, image_bytes, kMessageDataSize);
     ComputeFrameChecksum(transmit, transmit + 1 + kMessageDataSize, 1 + kMessageDataSize);
+    const double sent = MonotonicMs();
     WritePort(transmit, kDataMessageSize);
-    return ReadAcknowledge(receive);
+    if (!ReadAcknowledge(receive)) return 0;
+    NoteAnswerDelay(sent, MonotonicMs(), kDataMessageSize + 1);
+    return 1;
 }

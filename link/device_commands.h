@@ -30,9 +30,8 @@ enum : int {
     kDataMessageSize = 35,
 };
 
-// Late answers: the line counts as quiet after 50 ms without a byte; a device
-// that keeps sending is given up on after 1 s.
-enum : uint32_t { kQuietMs = 50, kQuietLimitMs = 1000 };
+// A device that keeps sending is given up on after 1 s of waiting for quiet.
+enum : uint32_t { kQuietLimitMs = 1000 };
 
 // Boot identity record layout (receive buffer after ReadBootIdentity).
 enum : int {
@@ -53,9 +52,12 @@ void BuildEnterBootFrame(uint16_t value, uint8_t* frame);
 // Every command works on the buffers it is given (the callers pass the loader
 // state's transmit and receive buffers) and reports nothing.
 
-// Reads and drops bytes until the line has been quiet for kQuietMs (kQuietLimitMs
+// Reads and drops bytes until the line has been quiet for quiet_ms (kQuietLimitMs
 // at most); returns the number of bytes dropped.
-int DiscardUntilQuiet();
+int DiscardUntilQuiet(uint32_t quiet_ms);
+
+// The commands below allow for answers the line holds back (link/answer_delay.h)
+// and note how late they came.
 
 // The enter-boot request; its answer, late parts included, is read and dropped.
 void RequestBootMode(uint8_t* transmit, uint8_t* receive);
@@ -64,7 +66,8 @@ uint8_t SyncBootloader(uint8_t* transmit);
 int ReadBootIdentity(uint8_t* receive);
 int UnlockBootloader(uint8_t* transmit, uint8_t* receive, uint8_t type_letter);
 int ReadAcknowledge(uint8_t* receive);
-// The acknowledgement of the last page, then kQuietMs of quiet: any byte after
+// The acknowledgement of the last page, then quiet for as long as the line may
+// hold an answer (g_loader.answer_hold_ms and a margin): any byte after
 // it means an earlier answer was taken for a later one, and fails the page.
 int ReadLastPageAcknowledge(uint8_t* receive);
 // Fails without sending when a byte already waits: loader and device no longer

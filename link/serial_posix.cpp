@@ -76,20 +76,37 @@ static int ConfigureLine(int fd, const char* baud_text) {
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
+// The line's serial flags as found, given back at close like its settings.
+static int g_previous_serial_flags;
+static int g_have_previous_serial_flags = 0;
+
 // USB adapters otherwise hold received bytes back for several milliseconds,
 // which would eat most of an 8 ms read time-out. Ports without the setting
 // (pseudo-terminals) are used as they are.
 static void AskLowLatency(int fd) {
     struct serial_struct serial;
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    g_previous_serial_flags = serial.flags;
+    g_have_previous_serial_flags = 1;
     serial.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
     ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+static void GiveBackSerialFlags(int fd) {
+    struct serial_struct serial;
+    if (g_have_previous_serial_flags && ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
+        serial.flags != g_previous_serial_flags) {
+        serial.flags = g_previous_serial_flags;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    g_have_previous_serial_flags = 0;
 }
 
 // The exclusive flag belongs to the terminal, not to this descriptor, and
 // outlives it while someone else (a simulator, a getty) keeps the line open;
 // so it is cleared, but only by the holder of the lock who set it.
 static void ReleasePort(int fd) {
+    GiveBackSerialFlags(fd);
     if (g_have_previous_settings) tcsetattr(fd, TCSANOW, &g_previous_settings);
     g_have_previous_settings = 0;
     ioctl(fd, TIOCNXCL);

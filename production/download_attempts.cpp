@@ -73,5 +73,6 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
         ForgetLastAttempt();
     }
     WriteLogRecord({operation, options.port, file, status, *attempts, MonotonicSeconds() - started});
+    WarnSlowLine();
     return status;
 }

@@ -22,6 +22,7 @@ struct PortResult {
     double seconds;
     int attempts = 1;
     Outcome outcome = kOutcomeNone;  // what ended its last attempt
+    int answer_delay_ms = -1;  // how late its answers came (median); -1 when not known
 };
 
 // The port's name (checked to fit) into the loader state; on a terminal the first line names it.

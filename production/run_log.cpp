@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/console.h"
+#include "console/json_output.h"
 #include "core/loader_state.h"
 #include "image/image_digest.h"
 #include "production/run_log_file.h"
@@ -100,6 +101,7 @@ std::string LogRecordText(const LogEntry& entry) {
     record["outcome"] = OutcomeKey(entry.status == kExitInterrupted ? kOutcomeInterrupted : g_loader.outcome);
     record["attempts"] = entry.attempts;
     record["seconds"] = std::round(entry.seconds * 1000) / 1000;
+    record["answer_delay_ms"] = AnswerDelayOrNull();
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -162,7 +162,10 @@ static void TakeDueInput(SimDevice* device) {
 }
 
 // When the first queued byte may leave. Through a USB adapter, bytes wait in it
-// until its free-running latency timer expires or a packet's worth has gathered.
+// until its latency timer expires or a packet's worth has gathered. The timer
+// restarts whenever the adapter hands a packet on, and it hands one on (empty
+// or not) at every expiry: so it runs with a fixed phase until a full packet
+// leaves early.
 static int64_t ReleaseNs(const SimDevice* device) {
     const int64_t first_due = device->pending_output.front().due_ns;
     const int64_t period = device->config.adapter_latency_ms * kNsPerMs;
@@ -179,7 +182,8 @@ static int64_t ReleaseNs(const SimDevice* device) {
 // when its turn comes.
 static void FlushDueOutput(SimDevice* device, int64_t now) {
     while (!device->pending_output.empty() && !device->output_blocked) {
-        if (ReleaseNs(device) > now) return;
+        const int64_t release = ReleaseNs(device);
+        if (release > now) return;
         if (device->pending_output.front().hangup) {
             CloseMaster(device);
             return;
@@ -192,6 +196,7 @@ static void FlushDueOutput(SimDevice* device, int64_t now) {
         }
         ssize_t written = write(device->master_fd, chunk, static_cast<size_t>(count));
         if (written < 0 && errno == EINTR) continue;
+        if (device->config.adapter_latency_ms > 0) device->adapter_epoch_ns = release;
         if (written < 0 && errno != EAGAIN) written = count;  // the line is gone: drop them
         if (written < count) device->output_blocked = 1;
         device->pending_output.erase(device->pending_output.begin(),

@@ -108,7 +108,8 @@ struct SimDevice {
     int64_t input_clock_ns;   // when the latest received byte is taken
     int64_t taking_since_ns;  // when the byte being acted on was taken; 0 between bytes
     int output_blocked;       // the line's buffer is full: wait until writable
-    int64_t adapter_epoch_ns; // the adapter's latency timer expires at epoch + k * latency
+    int64_t adapter_epoch_ns; // the adapter's latency timer expires at epoch + k * latency;
+                              // restarted by every packet it hands on
     int flooding;
     int sync_faults_shown;    // sync bytes answered with the sync fault
 };

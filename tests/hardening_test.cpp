@@ -260,7 +260,7 @@ TEST_F(HardeningTest, FloodsAndGarbageStayInsideTheReceiveBuffer) {
     }
 }
 
-TEST_F(HardeningTest, LateByteOfTheEnterBootAnswerNeitherPassesForStatusNorShiftsTheIdentity) {
+TEST_F(HardeningTest, LateByteOfTheEnterBootAnswerNeverShiftsTheIdentity) {
     config.fault = SimFaultLateExtraByte;
     StartDevice();
     ASSERT_EQ(LoadImage(kImage, "fw.tvk"), 1);

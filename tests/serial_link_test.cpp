@@ -1,7 +1,9 @@
 // Serial port over real pseudo-terminals: opening, exclusive access, line settings, the read rule, hang-up.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -281,3 +283,39 @@ TEST_F(SerialPortTest, HangUpEndsReadsAtOnceAndNeverSpins) {
 }
 
 }  // namespace
+
+// The line's serial flags, or -1 when the line has none or cannot be opened.
+static int SerialFlags(const char* path) {
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct serial_struct serial;
+    const int flags = fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0 ? serial.flags : -1;
+    if (fd >= 0) close(fd);
+    return flags;
+}
+
+static void SetSerialFlags(const char* path, int flags) {
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct serial_struct serial;
+    if (fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags = flags;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    if (fd >= 0) close(fd);
+}
+
+// Needs a real serial line (the on-board /dev/ttyS0 as root); pseudo-terminals have no flags.
+TEST(SerialFlagsTest, LowLatencyIsAskedForWhileOpenAndTheFlagsGivenBackAtClose) {
+    const char kLine[] = "/dev/ttyS0";
+    const int found = SerialFlags(kLine);
+    if (found < 0) GTEST_SKIP() << kLine << " has no serial flags here";
+    const int without = found & ~ASYNC_LOW_LATENCY;
+    SetSerialFlags(kLine, without);
+    ResetLoaderState();
+    ASSERT_EQ(OpenPort(kLine, "19200", 8), 1);
+    const int held = SerialFlags(kLine);
+    ClosePort();
+    EXPECT_NE(held & ASYNC_LOW_LATENCY, 0) << "asked for while tavboot holds the line";
+    EXPECT_EQ(SerialFlags(kLine), without);
+    SetSerialFlags(kLine, found);
+}
+

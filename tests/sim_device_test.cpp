@@ -121,8 +121,9 @@ TEST_F(SimDeviceTest, StartSequenceFaults) {
         {SimFaultWrongKey, 0, 8, 0x5A, 1, 0},
         {SimFaultGarbageBeforeUnlockAck, 20, 100, 0x5A, 1, 1},
         {SimFaultNotInApplication, 0, 100, 0x5A, 1, 1},
-        // The late byte is read and dropped with the rest of the echo.
-        {SimFaultLateExtraByte, 0, 100, 0x5A, 1, 1},
+        // After a whole echo nothing more is waited for: the byte the application
+        // sends later passes for the status, and the answers behind it are dropped.
+        {SimFaultLateExtraByte, 0, 100, 0x3C, 1, 1},
         {SimFaultGarbageEcho, 0, 8, 0x3C, 0, 0},
         {SimFaultFlood, 0x42, 8, 0x42, 1, 0},
     };

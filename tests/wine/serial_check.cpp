@@ -1,7 +1,7 @@
 // The Win32 serial and file back ends under Wine: core exchanges and a full download against the simulator.
 //
 // Usage: serial_check.exe PORT IMAGE_PATH (the device healthy, in its application)
-//        serial_check.exe PORT --late-byte (the device adds one late byte to the enter-boot echo)
+//        serial_check.exe PORT --late-byte (the device adds one late byte after the enter-boot echo)
 //        serial_check.exe PORT --flow-left IMAGE_PATH (the port's previous user left flow control on)
 // Prints "PASS name" / "FAIL name" per check and exits nonzero when any failed.
 #include <windows.h>
@@ -130,18 +130,19 @@ static void CheckDownload(const char* image_path) {
     Report("port closed after the download", g_loader.port == kNoPort);
 }
 
-// A late byte of the enter-boot answer is read and dropped with the answer: the
-// sync then reads the bootloader's own status.
+// A byte the application sends after its whole echo passes for the sync status
+// (nothing is waited for after a whole echo); the statuses behind it are dropped,
+// so the identity record that follows is exact.
 static void CheckLateByte() {
     if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) {
         Report("open", false);
         return;
     }
     RequestBootMode(g_loader.transmit, g_loader.receive);
-    uint8_t left = 0;
-    Report("late byte dropped with the answer", ReadPort(&left, 1) == 0);
     const uint8_t status = SyncBootloader(g_loader.transmit);
-    Report("sync reads the real status", status == 0x5A, "status " + std::to_string(status));
+    Report("the late byte passes for the status", status == 0x3C, "status " + std::to_string(status));
+    const bool read = ReadBootIdentity(g_loader.receive) == 1;
+    Report("identity exact after it", read && std::memcmp(g_loader.receive, "TAV-SIM-PLATFORM", 16) == 0);
     ClosePort();
 }
 
