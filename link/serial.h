@@ -12,7 +12,8 @@
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
 // OpenPort, tried again for up to a second while the port is busy or denied:
-// a driver may release a port a moment after it was closed.
+// a driver may release a port a moment after it was closed (by this run or the
+// one before it), so every open of an operation goes this way.
 int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
 // POSIX: the device path that OpenPort opens for port_name (COMn is /dev/ttyS<n-1>).

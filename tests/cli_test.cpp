@@ -1,7 +1,10 @@
 // The tavboot binary as scripts use it: output contract and exit statuses against simulated devices.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "core/loader_state.h"
 #include "image/image_digest.h"
@@ -173,6 +177,21 @@ TEST_F(CliTest, PortHeldByAnotherTavbootIsRefusedAndUndisturbed) {
     EXPECT_EQ(result.err, "COM port info: COM open error\ntavboot: " + port +
                               ": Resource temporarily unavailable; the port is held by another program\n");
     EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+}
+
+TEST_F(CliTest, PortItsHolderReleasesHalfASecondLaterIsOpenedOnTheFirstTry) {
+    // Back-to-back runs: the previous holder lets go a moment after this run starts.
+    const std::string port = StartDevice();
+    const int holder = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    std::thread release([holder] {
+        usleep(500000);
+        close(holder);
+    });
+    const ProcessResult result = RunTavboot({"download", "--port", port, kExamples + "sample.hex"});
+    release.join();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("COM open error"), std::string::npos) << result.err;
 }
 
 TEST_F(CliTest, InterruptReleasesThePortAndExits130) {
