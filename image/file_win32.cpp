@@ -37,7 +37,10 @@ int ChooseImageFile(char* path, void* owner_window) {
 }
 
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Others may go on reading or writing it (an editor, a sibling run); a file
+    // that changes under the read is caught by the count below.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD size_high = 0;
     DWORD size = GetFileSize(file, &size_high);
@@ -52,7 +55,7 @@ int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
     DWORD got = 0;
     BOOL read_ok = ReadFile(file, destination, size, &got, nullptr);
     CloseHandle(file);
-    return read_ok ? static_cast<int>(got) : 0;
+    return read_ok && got == size ? static_cast<int>(got) : 0;
 }
 
 void LoadImageFile() {

@@ -18,7 +18,7 @@ int LoadImageFromPath(const char* path);
 // Platform: the Open dialog. 1 and the full path in path when a file was chosen.
 int ChooseImageFile(char* path, void* owner_window);
 
-// Platform: reads the whole file, opened without sharing, into destination.
+// Platform: reads the whole file into destination; others may have it open.
 // Returns the bytes read; 0 on any failure or for an empty file; kFileTooLarge,
 // without reading, when the file holds more than capacity bytes.
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity);

@@ -375,12 +375,28 @@ static void RunCloseDuringTransfer(GuiUnderTest& gui, char** arguments) {
     ExpectText(std::to_string(WaitGuiExit(&gui, kWindowWaitMs)), "0", "exit code after close");
 }
 
+// Another program holding a file open, as an editor or a sibling run does: "shared" lets
+// others read and write it, "exclusive" lets no one in. Writes READY when it holds the file.
+// Arguments: file, sharing, then how long to hold it in milliseconds.
+static void RunHoldFile(GuiUnderTest&, char** arguments) {
+    const DWORD share = std::strcmp(arguments[1], "shared") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const HANDLE file = CreateFileA(arguments[0], GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+    Expect(file != INVALID_HANDLE_VALUE, std::string("holds ") + arguments[0]);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::printf("READY\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(std::atoi(arguments[2])));
+    CloseHandle(file);
+}
+
 static void RunResources(GuiUnderTest&, char** arguments) {
     CheckGuiResources(arguments[0]);
 }
 
 static const Scenario kScenarios[] = {
     {"resources", 1, RunResources, false},
+    {"hold-file", 3, RunHoldFile, false},
     {"startup", 0, RunStartup, true},
     {"download-no-file", 0, RunDownloadNoFile, true},
     {"open-files", 3, RunOpenFiles, true},

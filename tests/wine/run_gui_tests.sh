@@ -41,6 +41,7 @@ sim_pid=""
 
 cleanup() {
     stop_sim
+    [ -n "${holder_pid:-}" ] && kill "$holder_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
@@ -202,6 +203,62 @@ run_console_checks() {
     console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
 }
 
+# check_log NAME LOG FILE: the run log (a Unix path) holds records of FILE that ended well.
+check_log() {
+    local name=$1 log=$2 file=$3
+    wanted "$name" || return 0
+    python3 "$here/wine_images.py" check-log "$log" "$file" | sed "s/^/[$name] /"
+    record "$name" "${PIPESTATUS[0]}"
+}
+
+# hold NAME FILE SHARING: another program holds FILE (shared or exclusive) for a minute.
+holder_pid=""
+hold() {
+    rm -f "$work/holder.log"
+    (cd "$drive" && timeout 120 wine gui_driver.exe - hold-file "$2" "$3" 60000) >"$work/holder.log" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 200); do
+        grep -q READY "$work/holder.log" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "[$1] the holder did not start: $(cat "$work/holder.log")"
+}
+
+release() {
+    kill "$holder_pid" 2>/dev/null
+    wait "$holder_pid" 2>/dev/null
+    holder_pid=""
+}
+
+# File names in any script, files other programs hold open, both programs.
+run_name_checks() {
+    local win='C:\tavtest'
+    rm -f "$drive/Δοκιμή/run.log" "$drive/测试/run.log"
+    console names-console "" 0 "BOOT info: Boot successful finished" \
+        download --log "$win\Δοκιμή\run.log" "$win\names\fw_ř.hex"
+    check_flash names-console-flash "$drive/names/fw_ř.hex"
+    check_log names-console-log "$drive/Δοκιμή/run.log" "$win\names\fw_ř.hex"
+    console names-greek "" 0 "BOOT info: Boot successful finished" \
+        download --log "$win\测试\run.log" "$win\Δοκιμή\fw.hex"
+    check_flash names-greek-flash "$drive/Δοκιμή/fw.hex"
+    check_log names-greek-log "$drive/测试/run.log" "$win\Δοκιμή\fw.hex"
+    console names-chinese "" 0 "BOOT info: Boot successful finished" download "$win\测试\fw.hex"
+    check_flash names-chinese-flash "$drive/测试/fw.hex"
+    gui names-gui "" download "$win\names\fw_ř.hex" 4 unpaced - -
+    check_flash names-gui-flash "$drive/names/fw_ř.hex"
+    gui names-gui-chinese "" download "$win\测试\fw.hex" 4 unpaced - -
+    check_flash names-gui-chinese-flash "$drive/测试/fw.hex"
+    if wanted held; then
+        hold held-shared "$win\small.hex" shared
+        console held-shared "" 0 "BOOT info: Boot successful finished" download "$win\small.hex"
+        release
+        check_flash held-shared-flash "$drive/small.hex"
+        hold held-exclusive "$win\small.hex" exclusive
+        console held-exclusive "" 1 "small.hex: the file is held by another program" download "$win\small.hex"
+        release
+    fi
+}
+
 run_gui_scenarios() {
     local hex='C:\tavtest\small.hex' tvk='C:\tavtest\small.tvk' bin='C:\tavtest\notes.bin'
     local main_shot=- box_shot=- port_shot=-
@@ -261,6 +318,7 @@ start_display 91 140
 make_prefix
 run_serial_checks
 run_console_checks
+run_name_checks
 run_gui_scenarios
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
