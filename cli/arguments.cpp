@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-const char kTavbootVersion[] = "0.0.10";
-
 namespace {
 
 const char kHelpFooter[] =
@@ -140,16 +138,6 @@ Command ChosenCommand(const CLI::App& app) {
 }
 
 }  // namespace
-
-CLI::Validator HexDigits(size_t count) {
-    return CLI::Validator(
-        [count](std::string& value) -> std::string {
-            if (value.size() == count && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
-                return "";
-            return "must be exactly " + std::to_string(count) + " hex digits";
-        },
-        std::to_string(count) + " hex digits");
-}
 
 int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit_status, std::ostream& out,
                    std::ostream& err) {

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_commands.h"
-#include "cli/sim_commands.h"
+#include "console/console.h"
+#include "production/production.h"
+#include "simulation/simulation.h"
 
 enum Command {
     CommandDownload,

@@ -1,10 +1,13 @@
 // tavboot: the command-line front end of the loader.
 #include <iostream>
 
-#include "core/loader_state.h"
 #include "cli/arguments.h"
-#include "cli/console_ui.h"
-#include "cli/run_log.h"
+#include "cli/commands.h"
+#include "console/console.h"
+#include "core/loader_state.h"
+#include "ports/ports.h"
+#include "production/production.h"
+#include "simulation/simulation.h"
 
 namespace {
 
@@ -19,7 +22,7 @@ int Dispatch(const Arguments& args) {
     case CommandDemo: return RunDemo();
     case CommandDownload: break;
     }
-    return RunDownloads(args.device, args.ports, args.ports_from, args.file, args.json);
+    return RunDownloadCommand(args.device, args.ports, args.ports_from, args.file, args.json);
 }
 
 }  // namespace

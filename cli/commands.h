@@ -1,0 +1,14 @@
+// The commands of the tavboot command line, each returning the process exit status.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "production/production.h"
+
+int RunInspect(const std::string& file, bool json);
+// download with every port named (and those of the ports list); several ports run in parallel processes.
+int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
+                       const std::string& file, bool json);
+int RunHwInfo(const DeviceOptions& options, bool json);
+int RunAppInfo(const DeviceOptions& options, bool json);
+int RunPorts(bool json);

@@ -1,0 +1,106 @@
+// tavboot download: one port in this process, several ports in parallel processes.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "console/console.h"
+#include "console/json_output.h"
+#include "ports/ports.h"
+#include "production/production.h"
+
+namespace {
+
+// A ports list is a short text file; anything else (a device, a FIFO, a huge file) is refused.
+constexpr std::streamsize kPortsListLimit = 1 << 20;
+
+// One port a line; blank lines, a UTF-8 byte order mark and "# comments" are skipped.
+int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool json) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kPortsListLimit)
+        return !Refuse(path + ": the ports list must be a regular file of at most 1 MiB", json);
+    std::ifstream list(path);
+    std::string text(size_t(info.st_size), '\0');
+    list.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(list.gcount()));
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    std::istringstream lines(text);
+    std::string line;
+    const size_t named = ports->size();
+    while (std::getline(lines, line)) {
+        line = line.substr(0, line.find('#'));
+        const size_t begin = line.find_first_not_of(" \t\r");
+        if (begin == std::string::npos) continue;
+        ports->push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
+    }
+    if (ports->size() == named) return !Refuse(path + " names no port", json);
+    return 1;
+}
+
+// Every port fits the loader's port name and is named once.
+int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+        if (RefusePortName(port, json)) return 1;
+        if (!seen.insert(port).second) return Refuse(port + ": the port is named twice", json) != 0;
+    }
+    return 0;
+}
+
+const char* ResultName(int status) {
+    if (status == kExitOk) return "ok";
+    if (status == kExitInterrupted) return "interrupted";
+    return "failed";
+}
+
+void PrintDownloadJson(const std::vector<PortResult>& results) {
+    nlohmann::json ports = nlohmann::json::array();
+    bool all_ok = true;
+    for (const PortResult& result : results) {
+        ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
+                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
+                         {"attempts", result.attempts}});
+        all_ok = all_ok && result.status == kExitOk;
+    }
+    const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
+    PrintJsonValue(out);
+}
+
+// Several ports: with json, a file that does not load gives the failure's object.
+int DownloadOnPorts(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
+                    bool json) {
+    std::vector<PortResult> results;
+    const int status = DownloadOnSeveralPorts(device, ports, file, &results);
+    if (results.empty()) return status == kExitFailed ? PrintJsonFailure(json, status) : status;
+    if (json) PrintDownloadJson(results);
+    return status;
+}
+
+}  // namespace
+
+int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
+                       const std::string& file, bool json) {
+    std::vector<std::string> all = ports;
+    if (!ports_from.empty() && !ReadPortsList(ports_from, &all, json)) return kExitUsage;
+    // The environment names the port only when no option names any.
+    const char* default_port = std::getenv("TAVBOOT_PORT");
+    if (all.empty()) all.push_back(default_port && *default_port ? default_port : "COM1");
+    std::string why;
+    for (std::string& port : all)
+        if (!ResolvePortSelector(&port, &why)) return FailBeforeRun(why, json);
+    if (RefuseBadPorts(all, json)) return kExitUsage;
+    if (all.size() > 1) return DownloadOnPorts(device, all, file, json);
+    device.port = all[0];
+    const double started = MonotonicSeconds();
+    int attempts = 1;
+    const int status = DownloadWithRetries(device, file, "download", &attempts);
+    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts}});
+    return status;
+}

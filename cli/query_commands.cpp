@@ -1,0 +1,74 @@
+// tavboot hwinfo and appinfo: the bootloader's identity and the application's version on one port.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "boot/boot_control.h"
+#include "core/loader_state.h"
+#include "cli/commands.h"
+#include "console/console.h"
+#include "console/json_output.h"
+#include "production/production.h"
+
+namespace {
+
+void PrintFields(const char* const* labels, const char* const* keys, const InfoField* fields, int count,
+                 bool json) {
+    // A device's control bytes must not reach the user's terminal as commands.
+    const bool escape = StdoutIsTerminal();
+    if (!json) {
+        for (int i = 0; i < count; ++i) {
+            const std::string value = FieldValue(fields[i]);
+            std::printf("%s: %s\n", labels[i], (escape ? Printable(value) : value).c_str());
+        }
+        return;
+    }
+    nlohmann::json out = {{"ok", true}};
+    for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
+    PrintJsonValue(out);
+}
+
+void LogQuery(const char* operation, const std::string& port, double started) {
+    WriteLogRecord({operation, port, "", g_console.failed ? kExitFailed : kExitOk, 1, MonotonicSeconds() - started});
+}
+
+// Ctrl-C from here on leaves an "interrupted" record in the log. Returns the start time.
+double BeginQuery(const char* operation, const DeviceOptions& options) {
+    InstallInterruptHandler();
+    const double started = MonotonicSeconds();
+    PrepareInterruptRecord({operation, options.port, "", kExitInterrupted, 1, 0}, started);
+    StartLineTrace(options.trace);
+    return started;
+}
+
+}  // namespace
+
+int RunHwInfo(const DeviceOptions& options, bool json) {
+    if (RefusePortName(options.port, json)) return kExitUsage;
+    SelectPort(options.port);
+    ApplyDeviceOverrides(options);
+    const double started = BeginQuery("hwinfo", options);
+    QueryHwInfo();
+    LogQuery("hwinfo", options.port, started);
+    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
+    static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
+    static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
+    static const InfoField kFields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
+    PrintFields(kLabels, kKeys, kFields, 3, json);
+    return kExitOk;
+}
+
+int RunAppInfo(const DeviceOptions& options, bool json) {
+    if (RefusePortName(options.port, json)) return kExitUsage;
+    SelectPort(options.port);
+    const double started = BeginQuery("appinfo", options);
+    QueryApplicationFw();
+    LogQuery("appinfo", options.port, started);
+    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
+    static const char* const kLabels[] = {"Application info", "FW version"};
+    static const char* const kKeys[] = {"application", "fw_version"};
+    static const InfoField kFields[] = {ApplicationInfoField, FwVersionField};
+    PrintFields(kLabels, kKeys, kFields, 2, json);
+    return kExitOk;
+}

@@ -1,0 +1,105 @@
+// The console's lines besides status and boxes: why a failure happened in the system's terms, refusals,
+// the JSON failure, warnings and device texts made safe for a terminal.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "console/json_output.h"
+#include "core/loader_state.h"
+
+namespace {
+
+std::string FileReason(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "is a directory";
+    if (!S_ISREG(info.st_mode)) return "is not a regular file";
+    if (info.st_size == 0) return "the file is empty";
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::strerror(errno);
+    std::fclose(file);
+    return "the file changed while it was read";
+}
+
+// The reason behind a box, empty when the box says all there is.
+std::string Reason(const std::string& caption, const std::string& text) {
+    if (caption == "File Error" && text == "File read error") return FileReason(g_console.path);
+    if (caption == "COM port info") return PortOpenReason(g_loader.port_name, g_loader.port_open_error);
+    if (text == "Boot sequence error") return "no answer from the bootloader; is the device powered and in its application?";
+    return "";
+}
+
+std::string Subject(const std::string& caption) {
+    return caption == "File Error" ? g_console.path : PortLabel(g_loader.port_name);
+}
+
+}  // namespace
+
+void ExplainFailure(const std::string& caption, const std::string& text) {
+    g_console.last_reason = Reason(caption, text);
+    if (g_console.last_reason.empty()) return;
+    std::fprintf(stderr, "%stavboot: %s: %s\n", g_console.line_prefix.c_str(), Subject(caption).c_str(),
+                 g_console.last_reason.c_str());
+    std::fflush(stderr);
+}
+
+int RefusePortName(const std::string& port, bool json) {
+    if (port.size() < size_t(kPortNameCapacity)) return 0;
+    Refuse(port.substr(0, 40) + "...: the port name is longer than " + std::to_string(kPortNameCapacity - 1) +
+               " characters",
+           json);
+    return 1;
+}
+
+int Refuse(const std::string& text, bool json) {
+    FailBeforeRun(text, json);
+    return kExitUsage;
+}
+
+void WarnDataBelowFirstOffset() {
+    if (g_loader.data_below_first_offset == 0) return;
+    std::fprintf(stderr, "%swarning: %ld bytes of data lie below 0x1000, in the bootloader's area, and are not sent\n",
+                 g_console.line_prefix.c_str(), static_cast<long>(g_loader.data_below_first_offset));
+}
+
+void AnnouncePort() {
+    if (g_console.stderr_is_terminal) std::fprintf(stderr, "tavboot: port %s\n", PortLabel(g_loader.port_name).c_str());
+}
+
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            shown += char(c);
+            continue;
+        }
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        shown += escaped;
+    }
+    return shown;
+}
+
+int FailBeforeRun(const std::string& text, bool json) {
+    std::fprintf(stderr, "tavboot: %s\n", text.c_str());
+    if (json) PrintJsonValue({{"ok", false}, {"message", text}});
+    return kExitFailed;
+}
+
+int PrintJsonFailure(bool json, int status) {
+    if (!json) return status;
+    nlohmann::json out = {{"ok", false}, {"message", g_console.last_box}};
+    if (!g_console.last_reason.empty()) out["reason"] = g_console.last_reason;
+    PrintJsonValue(out);
+    return status;
+}
+
+int FinishOutput(int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "tavboot: standard output: the result could not be written (%s)\n", std::strerror(errno));
+    return status == kExitOk ? kExitFailed : status;
+}

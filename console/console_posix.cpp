@@ -1,0 +1,31 @@
+// Console details on POSIX: terminals and the system's reasons.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "core/loader_state.h"
+#include "link/serial.h"
+
+int StderrIsTerminal() { return isatty(STDERR_FILENO); }
+
+int StdoutIsTerminal() { return isatty(STDOUT_FILENO); }
+
+std::string PortOpenReason(const char* port_name, int error) {
+    const std::string text = std::strerror(error);
+    if (error == EWOULDBLOCK || error == EBUSY) return text + "; the port is held by another program";
+    if (error == EACCES || error == EPERM) return text + "; is your user in the dialout group?";
+    if (error == ENOTTY || error == EINVAL) return "not a serial line";
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port_name, path, sizeof path);
+    if (error == ENOENT && std::strchr(path, '/') == nullptr) return text + "; ports are COM1..COM9 or a device path";
+    return text;
+}
+
+std::string PortLabel(const char* port_name) {
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port_name, path, sizeof path);
+    return std::strcmp(path, port_name) == 0 ? port_name : std::string(port_name) + " (" + path + ")";
+}

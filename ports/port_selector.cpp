@@ -1,0 +1,69 @@
+// The usb:SERIAL / usb:VID:PID[:SERIAL] selectors resolved against the listing of tavboot ports.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+#include "ports/ports.h"
+
+namespace {
+
+const char kUsbPrefix[] = "usb:";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+// The selector split at its colons: SERIAL, or VID PID, or VID PID SERIAL.
+std::vector<std::string> SelectorParts(const std::string& selector) {
+    std::vector<std::string> parts;
+    std::istringstream rest(selector.substr(sizeof kUsbPrefix - 1));
+    std::string part;
+    while (std::getline(rest, part, ':')) parts.push_back(part);
+    return parts;
+}
+
+bool Matches(const PortIdentity& port, const std::vector<std::string>& parts) {
+    if (port.vendor_id.empty()) return false;
+    if (parts.size() == 1) return port.serial_number == parts[0];
+    const bool ids = Lower(parts[0]) == port.vendor_id && Lower(parts[1]) == port.product_id;
+    return ids && (parts.size() == 2 || port.serial_number == parts[2]);
+}
+
+std::string Describe(const std::vector<PortIdentity>& ports) {
+    std::string text;
+    for (const PortIdentity& port : ports) {
+        if (port.vendor_id.empty()) continue;
+        text += "\n  " + port.port + "  usb:" + UsbId(port) + (port.serial_number.empty() ? "" : ":" + port.serial_number);
+    }
+    return text.empty() ? " (no USB serial adapter is present)" : text;
+}
+
+}  // namespace
+
+std::string UsbId(const PortIdentity& port) {
+    return port.vendor_id.empty() ? "" : port.vendor_id + ":" + port.product_id;
+}
+
+int ResolvePortSelector(std::string* port, std::string* why) {
+    if (port->rfind(kUsbPrefix, 0) != 0) return 1;
+    const std::vector<std::string> parts = SelectorParts(*port);
+    if (parts.empty() || parts.size() > 3) {
+        *why = *port + " is not usb:SERIAL or usb:VID:PID[:SERIAL]";
+        return 0;
+    }
+    const std::vector<PortIdentity> all = ListSerialPorts();
+    std::vector<PortIdentity> matching;
+    for (const PortIdentity& candidate : all)
+        if (Matches(candidate, parts)) matching.push_back(candidate);
+    if (matching.size() == 1) {
+        *port = matching[0].port;
+        return 1;
+    }
+    if (matching.empty())
+        *why = "no port matches " + *port + "; USB ports:" + Describe(all);
+    else
+        *why = *port + " matches several ports, name one by its serial number:" + Describe(matching);
+    return 0;
+}

@@ -1,0 +1,25 @@
+// The serial ports of this machine and what identifies each one, for tavboot ports and usb: selectors.
+#pragma once
+#include <string>
+#include <vector>
+
+// Empty texts are facts the system did not give.
+struct PortIdentity {
+    std::string port;           // the name to open: /dev/ttyUSB0, COM12
+    std::string driver;
+    std::string vendor_id;      // four lower-case hex digits for USB adapters
+    std::string product_id;
+    std::string serial_number;
+    std::string manufacturer;
+    std::string product;        // the product name, or on Windows the friendly name
+    std::string stable_name;    // /dev/serial/by-id/... on Linux
+};
+
+// Platform: every serial port, sorted by name.
+std::vector<PortIdentity> ListSerialPorts();
+
+// "vid:pid" of a USB adapter, empty for other ports.
+std::string UsbId(const PortIdentity& port);
+// Replaces a usb:SERIAL or usb:VID:PID[:SERIAL] selector by the one port it matches;
+// other names stay. Returns 0 with why naming the candidates when none or several match.
+int ResolvePortSelector(std::string* port, std::string* why);

@@ -1,0 +1,88 @@
+// The production line: downloads retried after failures at the line, several ports at once, the
+// station, the run log and the guards of the process.
+#pragma once
+#include <string>
+#include <vector>
+
+struct DeviceOptions {
+    std::string port = "COM1";
+    std::string boot_value;  // 4 hex digits, empty: the build-time value
+    std::string unlock_key;  // 8 hex digits, empty: the build-time key
+    int retries = 0;         // a download failing at the line is tried again this often
+    bool trace = false;      // every byte on the line to stderr
+};
+
+// The outcome of a download on one port.
+struct PortResult {
+    std::string port;
+    int status;           // exit status of that download
+    std::string message;  // "<caption>: <text>" of its last message box
+    double seconds;
+    int attempts = 1;
+};
+
+// The port's name (checked to fit) into the loader state; on a terminal the first line names it.
+void SelectPort(const std::string& port);
+// Puts the run-time enter-boot value and unlock key into the loader state.
+void ApplyDeviceOverrides(const DeviceOptions& options);
+// Loads file and downloads it on options.port: one attempt. Returns the exit status.
+int LoadAndDownload(const DeviceOptions& options, const std::string& file);
+// The image already in the loader state, downloaded on options.port: one attempt.
+int DownloadLoadedImage(const DeviceOptions& options);
+
+// 1 when the box "<caption>: <text>" that ended a download reports a failure at the
+// line that a second try may fix; 0 for a refusal that would only repeat itself
+// (hardware mismatch, unlock key, port that cannot be opened, file).
+int IsRetryableFailure(const std::string& box);
+
+// Runs the download up to 1 + options.retries times, each from the start, while its
+// failure is retryable; says "retry: ..." before each new attempt and appends one
+// log record under operation. Returns the last attempt's exit status.
+int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
+                        int* attempts);
+
+// Loads file once and downloads it on every port at once, one process per port, with a
+// summary on stderr. Returns the exit status; results stay empty when the file did not load
+// (kExitFailed) or the platform cannot (kExitUsage).
+int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::string>& ports,
+                           const std::string& file, std::vector<PortResult>* results);
+// tavboot station: every port unattended, board after board, until Ctrl-C or `boards` successes.
+int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
+               int boards);
+
+// What one port operation did, for its log record.
+struct LogEntry {
+    const char* operation;  // "download", "hwinfo", "appinfo", "station"
+    std::string port;
+    std::string file;       // empty: the operation has no file
+    int status;             // exit status of the operation
+    int attempts;
+    double seconds;
+};
+
+// The run log: one JSON line per port operation, appended with one write so parallel ports
+// never interleave. Opens path for appending (created when missing). Returns 0 with why when
+// it cannot be opened. Processes forked afterwards share the open log.
+int OpenRunLog(const std::string& path, std::string* why);
+// Appends the record of entry, with the image, identity and last box of the loader
+// and console state as the operation left them. Nothing when no log is open.
+void WriteLogRecord(const LogEntry& entry);
+// The record's text without the line end.
+std::string LogRecordText(const LogEntry& entry);
+// Prepares the record an interrupt appends for the operation of entry, started at
+// `started` (monotonic seconds): as the state is now, result "interrupted".
+void PrepareInterruptRecord(const LogEntry& entry, double started);
+// Prepares it again with what the operation has learnt since (the image, the identity).
+void RefreshInterruptRecord();
+// Safe in a signal handler: appends the prepared record, its seconds counted up to now.
+void AppendInterruptRecord();
+
+// Platform: runs first. Closed standard descriptors get the null device, so that no
+// port or file is ever opened as one; a broken output pipe is an error, not a signal.
+void GuardProcess();
+// Platform: Ctrl-C or a termination request releases the port, appends the interrupted
+// log record, says that the operation was interrupted (and the device stays in its
+// bootloader during a download) and ends the process with status 130.
+void InstallInterruptHandler();
+// A file and its folder that an interrupt removes before the process ends; empty texts: none.
+void RemoveOnInterrupt(const char* file, const char* folder);

@@ -1,0 +1,139 @@
+// The run log: one JSON line per port operation, appended with one write so parallel ports never interleave.
+#include "production/production.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "console/console.h"
+#include "core/loader_state.h"
+#include "image/image_digest.h"
+#include "production/run_log_file.h"
+
+namespace {
+
+int g_log_file = -1;
+
+// The interrupted record in two parts around its seconds, ready for a signal handler.
+const double kSecondsMark = 987654.321;
+char g_interrupt_head[8192];
+char g_interrupt_tail[512];
+size_t g_interrupt_head_length = 0;
+size_t g_interrupt_tail_length = 0;
+double g_interrupt_started = 0;
+LogEntry g_interrupt_entry = {"", "", "", kExitInterrupted, 0, 0};
+
+// Writes seconds (>= 0) with three decimals into out; returns the length written.
+size_t FormatMillis(double seconds, char* out) {
+    unsigned long millis = static_cast<unsigned long>(seconds * 1000 + 0.5);
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = char('0' + millis % 10);
+        millis /= 10;
+    } while (millis || count < 4);
+    size_t length = 0;
+    for (size_t i = count; i-- > 0;) {
+        out[length++] = digits[i];
+        if (i == 3) out[length++] = '.';
+    }
+    return length;
+}
+
+std::string UtcNow() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const long millis = long(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", std::gmtime(&seconds));
+    return std::string(text) + "." + (millis < 100 ? millis < 10 ? "00" : "0" : "") + std::to_string(millis) + "Z";
+}
+
+// An identity field as read, null when the operation never read it (still blank).
+nlohmann::json FieldOrNull(InfoField field) {
+    const std::string value = FieldValue(field);
+    if (value.find_first_not_of(' ') == std::string::npos) return nullptr;
+    return value;
+}
+
+const char* ResultName(int status) {
+    if (status == kExitOk) return "ok";
+    if (status == kExitInterrupted) return "interrupted";
+    return "failed";
+}
+
+}  // namespace
+
+int OpenRunLog(const std::string& path, std::string* why) {
+    g_log_file = OpenAppendFile(path.c_str());
+    if (g_log_file >= 0) return 1;
+    *why = "cannot open the log " + path + ": " + std::strerror(errno);
+    return 0;
+}
+
+std::string LogRecordText(const LogEntry& entry) {
+    nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},
+                             {"operation", entry.operation}, {"port", entry.port}, {"file", nullptr},
+                             {"image_length", nullptr},   {"pages", nullptr},    {"image_sha256", nullptr}};
+    if (!entry.file.empty()) record["file"] = entry.file;
+    if (!entry.file.empty() && g_loader.image_loaded) {
+        record["image_length"] = g_loader.image_length;
+        record["pages"] = SentPageCount(g_loader.image_length);
+        char sha256[65];
+        ComputeSentImageSha256(sha256);
+        if (record["pages"] != 0) record["image_sha256"] = sha256;
+    }
+    record["hw_platform"] = FieldOrNull(HwPlatformField);
+    record["hw_version"] = FieldOrNull(HwVersionField);
+    record["boot_sw_version"] = FieldOrNull(BootSwVersionField);
+    record["result"] = ResultName(entry.status);
+    record["message"] = entry.status == kExitOk ? "" : g_console.last_box;
+    record["attempts"] = entry.attempts;
+    record["seconds"] = std::round(entry.seconds * 1000) / 1000;
+    return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void PrepareInterruptRecord(const LogEntry& entry, double started) {
+    g_interrupt_entry = entry;
+    g_interrupt_entry.status = kExitInterrupted;
+    g_interrupt_entry.seconds = kSecondsMark;
+    g_interrupt_started = started;
+    RefreshInterruptRecord();
+}
+
+void RefreshInterruptRecord() {
+    g_interrupt_head_length = 0;
+    if (g_log_file < 0) return;
+    const std::string text = LogRecordText(g_interrupt_entry) + "\n";
+    const size_t mark = text.find("987654.321");
+    if (mark == std::string::npos) return;
+    const size_t tail = text.size() - mark - 10;
+    if (mark >= sizeof g_interrupt_head || tail >= sizeof g_interrupt_tail) return;
+    text.copy(g_interrupt_head, mark);
+    text.copy(g_interrupt_tail, tail, mark + 10);
+    g_interrupt_tail_length = tail;
+    g_interrupt_head_length = mark;
+}
+
+void AppendInterruptRecord() {
+    if (g_log_file < 0 || g_interrupt_head_length == 0) return;
+    static char record[sizeof g_interrupt_head + 32 + sizeof g_interrupt_tail];
+    size_t length = g_interrupt_head_length;
+    std::memcpy(record, g_interrupt_head, length);
+    length += FormatMillis(MonotonicSeconds() - g_interrupt_started, record + length);
+    std::memcpy(record + length, g_interrupt_tail, g_interrupt_tail_length);
+    AppendWhole(g_log_file, record, length + g_interrupt_tail_length);
+}
+
+void WriteLogRecord(const LogEntry& entry) {
+    g_interrupt_head_length = 0;  // the operation has its record: an interrupt now adds none
+    if (g_log_file < 0) return;
+    const std::string record = LogRecordText(entry) + "\n";
+    if (!AppendWhole(g_log_file, record.data(), record.size()))
+        std::fprintf(stderr, "tavboot: cannot write to the log: %s\n", std::strerror(errno));
+}

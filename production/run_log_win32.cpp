@@ -1,0 +1,30 @@
+// The run log's file on Windows: opened for appending only, so each whole write lands at the end.
+#include <windows.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+
+#include "production/run_log_file.h"
+
+int OpenAppendFile(const char* path) {
+    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+        return -1;
+    }
+    return _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY);
+}
+
+int AppendWhole(int file, const char* text, size_t size) {
+    DWORD written = 0;
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    return WriteFile(handle, text, DWORD(size), &written, nullptr) && written == size;
+}
+
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = sizeof name;
+    return GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
+}

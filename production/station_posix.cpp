@@ -1,0 +1,211 @@
+// tavboot station: each port in a process of its own waits for a board, downloads it, waits for its removal.
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "core/loader_state.h"
+#include "link/device_commands.h"
+#include "link/serial.h"
+#include "production/production.h"
+
+namespace {
+
+const useconds_t kPollInterval = 500000;  // between two looks at an empty port
+const double kRemovedAfter = 2.0;         // seconds without an answer: the board is gone
+
+// The station's own signals: the first Ctrl-C stops new boards, the second interrupts.
+volatile sig_atomic_t g_interrupts = 0;
+// In a port's process: take no new board (the first Ctrl-C, or enough boards done).
+volatile sig_atomic_t g_no_new_boards = 0;
+
+void OnStationInterrupt(int) { ++g_interrupts; }
+// A termination request does not wait for running downloads.
+void OnStationTerminate(int) { g_interrupts = 2; }
+void OnNoNewBoards(int) { g_no_new_boards = 1; }
+
+struct StationPort {
+    std::string port;
+    pid_t pid;
+    int results;  // read end: one byte a board, 'o' ok, 'f' failed
+    int ok;
+    int failed;
+    int status;   // the port process's exit status
+};
+
+// A board is there when the port exists and something answers the application-info
+// request (the application runs) or a sync byte (the bootloader runs).
+bool BoardAnswers(const std::string& port) {
+    struct stat facts {};
+    if (stat(port.c_str(), &facts) != 0 || !OpenPort(port.c_str(), "19200", kShortReadTimeoutMs)) return false;
+    bool answered = ReadApplicationInfo(g_loader.transmit, g_loader.receive) != 0;
+    if (!answered) {
+        const uint8_t sync = kSyncByte;
+        uint8_t status = 0;
+        WritePort(&sync, 1);
+        answered = ReadPort(&status, 1) == 1;
+    }
+    ClosePort();
+    return answered;
+}
+
+// The station itself ended (killed): its port processes end with it.
+bool StationGone(pid_t station) { return getppid() != station; }
+
+bool WaitForBoard(const std::string& port, pid_t station) {
+    if (g_no_new_boards) return false;
+    std::fprintf(stderr, "[%s] waiting for a board\n", port.c_str());
+    while (!g_no_new_boards && !StationGone(station)) {
+        if (BoardAnswers(port)) return !g_no_new_boards;
+        usleep(kPollInterval);
+    }
+    return false;
+}
+
+void WaitForRemoval(const std::string& port, pid_t station) {
+    double last_answer = MonotonicSeconds();
+    while (!g_no_new_boards && !StationGone(station) && MonotonicSeconds() - last_answer < kRemovedAfter) {
+        if (BoardAnswers(port)) last_answer = MonotonicSeconds();
+        usleep(kPollInterval);
+    }
+}
+
+[[noreturn]] void ServePort(const DeviceOptions& device, const std::string& file, int results, pid_t station) {
+    struct sigaction action {};
+    action.sa_handler = OnNoNewBoards;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+    InstallInterruptHandler();
+    g_console.stderr_is_terminal = 0;
+    g_console.line_prefix = "[" + device.port + "] ";
+    while (WaitForBoard(device.port, station)) {
+        int attempts = 1;
+        const int status = DownloadWithRetries(device, file, "station", &attempts);
+        const char outcome = status == kExitOk ? 'o' : 'f';
+        if (write(results, &outcome, 1) != 1) break;
+        if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
+        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), g_console.last_box.c_str());
+        WaitForRemoval(device.port, station);
+        ResetLoaderState();
+        InitConsole();
+        g_console.stderr_is_terminal = 0;
+        g_console.line_prefix = "[" + device.port + "] ";
+    }
+    std::exit(kExitOk);
+}
+
+// Each port's process leads a process group of its own: a terminal's Ctrl-C reaches
+// only the station, which decides what the ports do.
+void StartPort(const DeviceOptions& device, const std::string& file, StationPort* port) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const pid_t station = getpid();
+    port->pid = fork();
+    if (port->pid == 0) {
+        setpgid(0, 0);
+        close(fds[0]);
+        DeviceOptions own = device;
+        own.port = port->port;
+        ServePort(own, file, fds[1], station);
+    }
+    close(fds[1]);
+    port->results = fds[0];
+    if (port->pid >= 0) return;
+    close(port->results);
+    port->results = -1;
+}
+
+void SignalPorts(const std::vector<StationPort>& ports, int signal) {
+    for (const StationPort& port : ports)
+        if (port.pid > 0 && port.status < 0) kill(port.pid, signal);
+}
+
+int TotalOk(const std::vector<StationPort>& ports) {
+    int total = 0;
+    for (const StationPort& port : ports) total += port.ok;
+    return total;
+}
+
+void ReadResults(StationPort& port) {
+    char outcomes[64];
+    const ssize_t got = read(port.results, outcomes, sizeof outcomes);
+    if (got <= 0) {
+        close(port.results);
+        port.results = -1;
+    }
+    for (ssize_t i = 0; i < got; ++i) (outcomes[i] == 'o' ? port.ok : port.failed) += 1;
+}
+
+void Reap(std::vector<StationPort>& ports) {
+    for (StationPort& port : ports) {
+        int raw = 0;
+        if (port.pid <= 0 || port.status >= 0 || waitpid(port.pid, &raw, WNOHANG) != port.pid) continue;
+        port.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
+    }
+}
+
+bool AllEnded(const std::vector<StationPort>& ports) {
+    for (const StationPort& port : ports)
+        if (port.pid > 0 && (port.status < 0 || port.results >= 0)) return false;
+    return true;
+}
+
+void Supervise(std::vector<StationPort>& ports, int boards) {
+    int stopping = 0;
+    while (!AllEnded(ports)) {
+        std::vector<pollfd> fds;
+        for (const StationPort& port : ports) fds.push_back({port.results, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), 200) > 0)
+            for (size_t i = 0; i < fds.size(); ++i)
+                if (fds[i].revents) ReadResults(ports[i]);
+        Reap(ports);
+        const int wanted = g_interrupts ? 1 + (g_interrupts > 1) : boards && TotalOk(ports) >= boards ? 1 : 0;
+        if (wanted == 1 && stopping == 0) {
+            if (g_interrupts) std::fprintf(stderr, "station: no new boards; running downloads finish "
+                                                   "(Ctrl-C again interrupts them)\n");
+            else std::fprintf(stderr, "station: %d boards done\n", TotalOk(ports));
+            SignalPorts(ports, SIGUSR1);
+        }
+        if (wanted == 2 && stopping < 2) SignalPorts(ports, SIGTERM);
+        if (wanted > stopping) stopping = wanted;
+    }
+}
+
+int PrintCounts(const std::vector<StationPort>& ports) {
+    int status = kExitOk;
+    std::fprintf(stderr, "\n%-24s %6s %6s\n", "port", "ok", "failed");
+    for (const StationPort& port : ports) {
+        std::fprintf(stderr, "%-24s %6d %6d\n", port.port.c_str(), port.ok, port.failed);
+        if (port.failed || port.pid < 0 || port.status == kExitFailed) status = status == kExitOk ? kExitFailed : status;
+        if (port.status == kExitInterrupted) status = kExitInterrupted;
+    }
+    return status;
+}
+
+}  // namespace
+
+int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
+               int boards) {
+    struct sigaction action {};
+    action.sa_handler = OnStationInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = OnStationTerminate;
+    sigaction(SIGTERM, &action, nullptr);
+    std::fflush(stdout);
+    std::vector<StationPort> station;
+    for (const std::string& port : ports) {
+        station.push_back({port, -1, -1, 0, 0, -1});
+        StartPort(device, file, &station.back());
+    }
+    Supervise(station, boards);
+    return PrintCounts(station);
+}
