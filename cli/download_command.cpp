@@ -64,7 +64,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
-        ports.push_back({{"port", result.port}, {"result", ResultName(result.status)},
+        ports.push_back({{"port", NameUtf8(result.port)}, {"result", ResultName(result.status)},
                          {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
                          {"attempts", result.attempts}});
         all_ok = all_ok && result.status == kExitOk;

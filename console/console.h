@@ -49,6 +49,11 @@ void AnnouncePort();
 void WarnDataBelowFirstOffset();
 // A device text with its non-printing bytes shown as \xNN.
 std::string Printable(const std::string& text);
+// A device text as UTF-8 without loss: a byte from 0x80 on becomes the character of the same
+// number (U+0080 to U+00FF), as JSON, the log and the console carry it.
+std::string DeviceTextUtf8(const std::string& bytes);
+// A file or port name as UTF-8: well-formed UTF-8 stays, any other byte becomes U+0080 to U+00FF.
+std::string NameUtf8(const std::string& bytes);
 // With json, one object {"ok": false, "message": <box>, "reason": ...} on stdout. Returns status.
 int PrintJsonFailure(bool json, int status);
 // A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.

@@ -77,6 +77,10 @@ std::string Printable(const std::string& text) {
             shown += char(c);
             continue;
         }
+        if (c >= 0xA0) {  // a letter of the device's own code page, shown as the character of its number
+            shown += DeviceTextUtf8(std::string(1, char(c)));
+            continue;
+        }
         char escaped[5];
         std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
         shown += escaped;

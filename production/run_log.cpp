@@ -58,7 +58,7 @@ std::string UtcNow() {
 nlohmann::json FieldOrNull(InfoField field) {
     const std::string value = FieldValue(field);
     if (value.find_first_not_of(' ') == std::string::npos) return nullptr;
-    return value;
+    return DeviceTextUtf8(value);
 }
 
 const char* ResultName(int status) {
@@ -78,9 +78,9 @@ int OpenRunLog(const std::string& path, std::string* why) {
 
 std::string LogRecordText(const LogEntry& entry) {
     nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},
-                             {"operation", entry.operation}, {"port", entry.port}, {"file", nullptr},
+                             {"operation", entry.operation}, {"port", NameUtf8(entry.port)}, {"file", nullptr},
                              {"image_length", nullptr},   {"pages", nullptr},    {"image_sha256", nullptr}};
-    if (!entry.file.empty()) record["file"] = entry.file;
+    if (!entry.file.empty()) record["file"] = NameUtf8(entry.file);
     if (!entry.file.empty() && g_loader.image_loaded) {
         record["image_length"] = g_loader.image_length;
         record["pages"] = SentPageCount(g_loader.image_length);
