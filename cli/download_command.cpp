@@ -96,6 +96,7 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     for (std::string& port : all)
         if (!ResolvePortSelector(&port, &why)) return FailBeforeRun(why, json);
     if (RefuseBadPorts(all, json)) return kExitUsage;
+    KeepSystemAwake();  // a long unattended run must not end in sleep
     if (all.size() > 1) return DownloadOnPorts(device, all, file, json);
     device.port = all[0];
     const double started = MonotonicSeconds();

@@ -40,6 +40,18 @@ int StdoutIsTerminal();
 std::string PortOpenReason(const char* port_name, int error);
 // Platform: the port's name as the user gave it, with the device it stands for.
 std::string PortLabel(const char* port_name);
+// Platform: why the file at path cannot be opened for reading, given the C library's error.
+std::string FileOpenReason(const std::string& path, int error);
+// Platform: the console shows UTF-8 (Windows; terminals elsewhere already do).
+void UseUtf8Console();
+// Platform: 1 when the program was started with no arguments as the only program in its
+// console (double-clicked on Windows): it has then said what it is and waited for Enter.
+int ExplainedToLoneConsole(int argc);
+// Platform: 1 when every argument reached the program as typed; 0 with why when the system
+// had to replace a character it cannot pass in its code page (Windows before UTF-8 code pages).
+int ArgumentsArrivedWhole(std::string* why);
+// Platform: keeps the system from sleeping while the process runs (Windows); the screen may still turn off.
+void KeepSystemAwake();
 
 // After a failure's box: one line "tavboot: <port or file>: <reason>" when the system knows why.
 void ExplainFailure(const std::string& caption, const std::string& text);

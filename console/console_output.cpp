@@ -20,7 +20,7 @@ std::string FileReason(const std::string& path) {
     if (!S_ISREG(info.st_mode)) return "is not a regular file";
     if (info.st_size == 0) return "the file is empty";
     FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::strerror(errno);
+    if (!file) return FileOpenReason(path, errno);
     std::fclose(file);
     return "the file changed while it was read";
 }

@@ -24,6 +24,16 @@ std::string PortOpenReason(const char* port_name, int error) {
     return text;
 }
 
+std::string FileOpenReason(const std::string&, int error) { return std::strerror(error); }
+
+void UseUtf8Console() {}
+
+int ExplainedToLoneConsole(int) { return 0; }
+
+int ArgumentsArrivedWhole(std::string*) { return 1; }
+
+void KeepSystemAwake() {}
+
 std::string PortLabel(const char* port_name) {
     char path[kPortNameCapacity + 16];
     PortDevicePath(port_name, path, sizeof path);

@@ -72,7 +72,8 @@ const char* ResultName(int status) {
 int OpenRunLog(const std::string& path, std::string* why) {
     g_log_file = OpenAppendFile(path.c_str());
     if (g_log_file >= 0) return 1;
-    *why = "cannot open the log " + path + ": " + std::strerror(errno);
+    // EBUSY: another program opened the file without letting others write to it.
+    *why = "cannot open the log " + path + ": " + (errno == EBUSY ? "held by another program" : std::strerror(errno));
     return 0;
 }
 

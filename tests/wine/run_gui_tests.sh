@@ -199,6 +199,13 @@ run_console_checks() {
         download 'C:\tavtest\small.hex'
     console console-no-port "" 1 "COM port info: COM open error" hwinfo --port COM8
     console console-hwinfo-adapter "--adapter-latency 16" 0 "HW version: HW 1.0" hwinfo
+    # A device text's bytes from 0x80 on come back as the characters of the same number.
+    console console-texts "--platform $(printf 'Verze\370\232\200\377')" 0 \
+        "\"hw_platform\": \"$(printf 'Verze\303\270\302\232\302\200\303\277')\"" hwinfo --json
+    if wanted console-lone; then
+        drive console-lone lone-console 'C:\tavtest\tavboot.exe'
+        record console-lone $?
+    fi
     # Above COM9 a port opens only by its device path.
     console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
 }
@@ -255,6 +262,17 @@ run_name_checks() {
         check_flash held-shared-flash "$drive/small.hex"
         hold held-exclusive "$win\small.hex" exclusive
         console held-exclusive "" 1 "small.hex: the file is held by another program" download "$win\small.hex"
+        release
+        # The log: a reader may watch it grow; a program that lets no one write is named as the reason.
+        : >"$drive/Δοκιμή/held.log"
+        hold held-log-shared "$win\Δοκιμή\held.log" shared
+        console held-log-shared "" 0 "BOOT info: Boot successful finished" \
+            download --log "$win\Δοκιμή\held.log" "$win\small.hex"
+        release
+        check_log held-log-shared-log "$drive/Δοκιμή/held.log" "$win\small.hex"
+        hold held-log-exclusive "$win\Δοκιμή\held.log" exclusive
+        console held-log-exclusive "" 1 "held.log: held by another program" \
+            download --log "$win\Δοκιμή\held.log" "$win\small.hex"
         release
     fi
 }
