@@ -20,7 +20,7 @@ std::string PortOpenReason(const char* port_name, int error) {
     if (error == ENOTTY || error == EINVAL) return "not a serial line";
     char path[kPortNameCapacity + 16];
     PortDevicePath(port_name, path, sizeof path);
-    if (error == ENOENT && std::strchr(path, '/') == nullptr) return text + "; ports are COM1..COM9 or a device path";
+    if (error == ENOENT && std::strchr(path, '/') == nullptr) return text + "; ports are COM1, COM2, ... or a device path";
     return text;
 }
 
