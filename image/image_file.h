@@ -2,7 +2,9 @@
 #pragma once
 #include <cstdint>
 
-enum : int { kPathCapacity = 260 };  // path buffer of the Open dialog, terminator included
+// Path buffer of the Open dialog in bytes, terminator included: 260 characters, each up to
+// three bytes in UTF-8 (the programs' code page), so a long name in Greek or Chinese fits.
+enum : int { kPathCapacity = 3 * 260 };
 
 // ReadWholeFile's result for a file larger than the destination: nothing is read.
 constexpr int kFileTooLarge = -1;

@@ -255,6 +255,11 @@ run_name_checks() {
     check_flash names-gui-flash "$drive/names/fw_ř.hex"
     gui names-gui-chinese "" download "$win\测试\fw.hex" 4 unpaced - -
     check_flash names-gui-chinese-flash "$drive/测试/fw.hex"
+    local deep shallow
+    deep=$(printf '测试%.0s' $(seq 40))
+    shallow=$(printf '固件%.0s' $(seq 20))
+    gui names-gui-long "" download "$win\\$deep\\$shallow\\fw.hex" 4 unpaced - -
+    check_flash names-gui-long-flash "$drive/$deep/$shallow/fw.hex"
     if wanted held; then
         hold held-shared "$win\small.hex" shared
         console held-shared "" 0 "BOOT info: Boot successful finished" download "$win\small.hex"

@@ -18,6 +18,7 @@ from pathlib import Path
 FIRST_OFFSET = 4096
 PAGE = 1024
 LARGEST_LENGTH = 259071
+LONG_NAME = "测试" * 40 + "/" + "固件" * 20 + "/fw.hex"
 
 
 def pattern(length, seed):
@@ -72,8 +73,10 @@ def make(folder):
     (folder / "notes.bin").write_bytes(b"not an image\r\n")
     (folder / "largest.bin").write_bytes(pattern(LARGEST_LENGTH - FIRST_OFFSET, 13))
     # fw_r.hex beside fw_ř.hex: a best-fit name would pick the other image.
-    for seed, name in enumerate(["names/fw_ř.hex", "names/fw_r.hex", "Δοκιμή/fw.hex", "测试/fw.hex"], 21):
-        (folder / name).parent.mkdir(exist_ok=True)
+    # The last one: 139 characters, 379 bytes in UTF-8.
+    names = ["names/fw_ř.hex", "names/fw_r.hex", "Δοκιμή/fw.hex", "测试/fw.hex", LONG_NAME]
+    for seed, name in enumerate(names, 21):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
         (folder / name).write_bytes(hex_text(FIRST_OFFSET, pattern(3 * PAGE, seed)).encode())
     subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses", hex(FIRST_OFFSET),
                     str(folder / "largest.bin"), str(folder / "largest.hex")], check=True)
