@@ -40,7 +40,7 @@ size_t Utf8SequenceAt(const std::string& text, size_t at) {
 
 std::string DeviceTextUtf8(const std::string& bytes) {
     std::string out;
-    for (const unsigned char byte : bytes) AppendLatin1(&out, byte);
+    for (const char byte : bytes) AppendLatin1(&out, static_cast<unsigned char>(byte));
     return out;
 }
 
