@@ -30,20 +30,17 @@ void BlankFields(const InfoField* fields, int field_count, int blank_count) {
 int SyncAndReadIdentity() {
     g_loader.last_reply = SyncBootloader(g_loader.transmit);
     if (g_loader.last_reply == 0) {
-        ShowMessage("Boot sequence error", kCaptionBoot, IconError);
-        SetStatusText("BOOT sequence unactive");
+        ReportOutcome(kOutcomeNoSync);
         return 0;
     }
     if (g_loader.last_reply == kStatusCrcFailure) {
-        ShowMessage("Bootloader CRC fail, data in device memory is corrupted", kCaptionBoot, IconError);
-        SetStatusText("Bootloader CRC fail");
+        ReportOutcome(kOutcomeBootCrcFail);
         return 0;
     }
     SetStatusText("Bootloader CRC is correct");
     g_loader.last_reply = static_cast<uint8_t>(ReadBootIdentity(g_loader.receive));
     if (g_loader.last_reply != 1) {
-        ShowMessage("Boot constant strings error", kCaptionBoot, IconError);
-        SetStatusText("BOOT constant strings Error");
+        ReportOutcome(kOutcomeIdentityError);
         return 0;
     }
     return 1;

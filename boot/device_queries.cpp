@@ -7,33 +7,38 @@
 
 void QueryHwInfo() {
     if (RefuseDuringTransfer()) return;
+    BeginOutcome();
     const InfoField boot_fields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
     BlankFields(boot_fields, 3, 20);
     if (!OpenPortForOperation()) {
-        ShowMessage("COM open error", kCaptionComPort, IconError);
+        ReportOutcome(kOutcomePortOpenFailed);
         return;
     }
     EnableButton(HwInfoButton, 0);
     RequestBootMode(g_loader.transmit, g_loader.receive);
-    if (SyncAndReadIdentity()) ShowBootIdentity();
+    if (SyncAndReadIdentity()) {
+        ShowBootIdentity();
+        RecordOutcome(kOutcomeOk);
+    }
     ClosePort();
     EnableButton(HwInfoButton, 1);
 }
 
 void QueryApplicationFw() {
     if (RefuseDuringTransfer()) return;
+    BeginOutcome();
     const InfoField app_fields[] = {ApplicationInfoField, FwVersionField};
     BlankFields(app_fields, 2, 30);
     if (!OpenPortForOperation()) {
-        ShowMessage("COM open error", kCaptionComPort, IconError);
+        ReportOutcome(kOutcomePortOpenFailed);
         return;
     }
     if (ReadApplicationInfo(g_loader.transmit, g_loader.receive)) {
         ShowRecordField(ApplicationInfoField, g_loader.receive + kAppNameOffset, kAppNameWidth);
         ShowRecordField(FwVersionField, g_loader.receive + kAppFwOffset, kAppFwWidth);
+        RecordOutcome(kOutcomeOk);
     } else {
-        ShowMessage("Application info read error", kCaptionBoot, IconError);
-        SetStatusText("BOOT application info Error");
+        ReportOutcome(kOutcomeAppInfoError);
     }
     ClosePort();
 }

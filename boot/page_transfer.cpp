@@ -38,8 +38,7 @@ void SendNextMessage() {
     g_loader.last_reply = static_cast<uint8_t>(SendDataMessage(g_loader.transmit, g_loader.receive, bytes));
     if (g_loader.last_reply != 1) {
         EndTransfer();
-        SetStatusText("BOOT message failed");
-        ShowMessage("Boot communication error", kCaptionBoot, IconError);
+        ReportOutcome(kOutcomeMessageFailed);
         return;
     }
     if (--g_loader.message_countdown != 0) return;
@@ -53,8 +52,7 @@ void SendNextMessage() {
 void CheckPage() {
     if (g_loader.last_reply != 1) {
         EndTransfer();
-        SetStatusText("BOOT Page failed");
-        ShowMessage("Boot write to Flash error", kCaptionBoot, IconError);
+        ReportOutcome(kOutcomePageFailed);
         return;
     }
     char text[40];
@@ -66,8 +64,7 @@ void CheckPage() {
         return;
     }
     EndTransfer();
-    SetStatusText("BOOT successful finished ;-) ");
-    ShowMessage("Boot successful finished", kCaptionBoot, IconInformation);
+    ReportOutcome(kOutcomeOk);
 }
 
 }  // namespace

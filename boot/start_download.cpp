@@ -20,7 +20,7 @@ int RefuseLengthOutsidePages() {
     std::snprintf(text, sizeof text,
                   "Image length %ld bytes cannot be downloaded: it must lie between 4096 and 259071 bytes",
                   static_cast<long>(g_loader.image_length));
-    ShowMessage(text, kCaptionFile, IconError);
+    ReportOutcomeText(kOutcomeLengthOutsidePages, text);
     return 1;
 }
 
@@ -33,8 +33,7 @@ int UnlockAndReopen() {
     g_loader.last_reply = static_cast<uint8_t>(
         UnlockBootloader(g_loader.transmit, g_loader.receive, g_loader.type_letter));
     if (g_loader.last_reply != 1) {
-        ShowMessage("Boot safety keys error", kCaptionBoot, IconError);
-        SetStatusText("BOOT safety key Error");
+        ReportOutcome(kOutcomeUnlockRefused);
         EndStartFailed();
         return 0;
     }
@@ -42,7 +41,7 @@ int UnlockAndReopen() {
     ClosePort();
     // The erase answer may already wait: the receive queue is kept.
     if (!ReopenPort(g_loader.port_name, kBaud, kLongReadTimeoutMs)) {
-        ShowMessage("COM reopen error", kCaptionComPort, IconError);
+        ReportOutcome(kOutcomeReopenFailed);
         EnableButton(DownLoadButton, 1);
         return 0;
     }
@@ -62,15 +61,16 @@ void HandOverToTransfer() {
 
 void StartDownload() {
     if (RefuseDuringTransfer()) return;
+    BeginOutcome();
     const InfoField boot_fields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
     BlankFields(boot_fields, 3, 30);
     if (!g_loader.image_loaded) {
-        ShowMessage("File is not selected, select file please", kCaptionFile, IconWarning);
+        ReportOutcome(kOutcomeNoFile);
         return;
     }
     if (RefuseLengthOutsidePages()) return;
     if (!OpenPortForOperation()) {
-        ShowMessage("COM open error", kCaptionComPort, IconError);
+        ReportOutcome(kOutcomePortOpenFailed);
         return;
     }
     EnableButton(DownLoadButton, 0);
@@ -81,7 +81,7 @@ void StartDownload() {
     if (!UnlockAndReopen()) return;
     g_loader.last_reply = static_cast<uint8_t>(ReadAcknowledge(g_loader.receive));
     if (g_loader.last_reply != 1) {
-        ShowMessage("BOOT device: FLASH erase error", kCaptionBoot, IconError);
+        ReportOutcome(kOutcomeEraseFailed);
         return EndStartFailed();
     }
     HandOverToTransfer();

@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "console/console.h"
+#include "core/loader_state.h"
 #include "console/json_output.h"
 #include "ports/ports.h"
 #include "production/production.h"
@@ -64,9 +65,12 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
-        ports.push_back({{"port", NameUtf8(result.port)}, {"result", ResultName(result.status)},
-                         {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
-                         {"attempts", result.attempts}});
+        nlohmann::json port = {{"port", NameUtf8(result.port)}, {"result", ResultName(result.status)},
+                               {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
+                               {"attempts", result.attempts}};
+        // A port whose process did not report its outcome has none to show.
+        if (result.outcome != kOutcomeNone) port["outcome"] = OutcomeKey(result.outcome);
+        ports.push_back(port);
         all_ok = all_ok && result.status == kExitOk;
     }
     const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
@@ -102,6 +106,8 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     const double started = MonotonicSeconds();
     int attempts = 1;
     const int status = DownloadWithRetries(device, file, "download", &attempts);
-    if (json) PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts}});
+    if (json)
+        PrintDownloadJson(
+            {{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts, g_loader.outcome}});
     return status;
 }

@@ -29,8 +29,12 @@ void PrintFields(const char* const* labels, const char* const* keys, const InfoF
     PrintJsonValue(out);
 }
 
+int QueryStatus() {
+    return g_loader.outcome == kOutcomeOk ? kExitOk : kExitFailed;
+}
+
 void LogQuery(const char* operation, const std::string& port, double started) {
-    WriteLogRecord({operation, port, "", g_console.failed ? kExitFailed : kExitOk, 1, MonotonicSeconds() - started});
+    WriteLogRecord({operation, port, "", QueryStatus(), 1, MonotonicSeconds() - started});
 }
 
 // Ctrl-C from here on leaves an "interrupted" record in the log. Returns the start time.
@@ -51,7 +55,7 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     const double started = BeginQuery("hwinfo", options);
     QueryHwInfo();
     LogQuery("hwinfo", options.port, started);
-    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
+    if (QueryStatus() != kExitOk) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
     static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
     static const InfoField kFields[] = {HwPlatformField, HwVersionField, BootSwVersionField};
@@ -65,7 +69,7 @@ int RunAppInfo(const DeviceOptions& options, bool json) {
     const double started = BeginQuery("appinfo", options);
     QueryApplicationFw();
     LogQuery("appinfo", options.port, started);
-    if (g_console.failed) return PrintJsonFailure(json, kExitFailed);
+    if (QueryStatus() != kExitOk) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"Application info", "FW version"};
     static const char* const kKeys[] = {"application", "fw_version"};
     static const InfoField kFields[] = {ApplicationInfoField, FwVersionField};

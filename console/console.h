@@ -12,8 +12,6 @@ inline constexpr char kTavbootVersion[] = "0.0.10";
 
 struct ConsoleState {
     int stderr_is_terminal;  // progress bar in place instead of one line per status
-    int failed;              // a box with the error or warning icon was shown
-    int succeeded;           // the information box of a finished download was shown
     std::string fields[5];   // info field texts, indexed by InfoField
     std::string last_box;    // "<caption>: <text>" of the latest box
     std::string last_reason; // the system's reason behind it, empty when none
@@ -30,6 +28,8 @@ void InitConsole();
 std::string FieldValue(InfoField field);
 // Ends an in-place progress line so the next output starts on a line of its own.
 void EndProgressLine();
+// The page transfer begins (the erase was acknowledged): its progress counts from now.
+void BeginTransferProgress();
 double MonotonicSeconds();
 
 // Platform: 1 when stderr is a terminal (progress is then drawn in place).
@@ -38,10 +38,13 @@ int StderrIsTerminal();
 int StdoutIsTerminal();
 // Platform: the system's reason that OpenPort failed on port_name, with a hint where one helps.
 std::string PortOpenReason(const char* port_name, int error);
+// Platform: the system's text for an errno / GetLastError value.
+std::string SystemErrorText(int error);
 // Platform: the port's name as the user gave it, with the device it stands for.
 std::string PortLabel(const char* port_name);
-// Platform: why the file at path cannot be opened for reading, given the C library's error.
-std::string FileOpenReason(const std::string& path, int error);
+// Platform: the system's text for an error met reading a file; a file another program holds
+// without sharing is named as such.
+std::string FileErrorText(int error);
 // Platform: the console shows UTF-8 (Windows; terminals elsewhere already do).
 void UseUtf8Console();
 // Platform: 1 when the program was started with no arguments as the only program in its
@@ -53,8 +56,9 @@ int ArgumentsArrivedWhole(std::string* why);
 // Platform: keeps the system from sleeping while the process runs (Windows); the screen may still turn off.
 void KeepSystemAwake();
 
-// After a failure's box: one line "tavboot: <port or file>: <reason>" when the system knows why.
-void ExplainFailure(const std::string& caption, const std::string& text);
+// After a failure's box: one line "tavboot: <port or file>: <reason>" when the recorded
+// outcome, line event and system error say why.
+void ExplainFailure();
 // On a terminal, the first line of a device operation: the port it opens.
 void AnnouncePort();
 // A warning line on stderr when the loaded file has data below 0x1000, which no download sends.
@@ -66,7 +70,7 @@ std::string Printable(const std::string& text);
 std::string DeviceTextUtf8(const std::string& bytes);
 // A file or port name as UTF-8: well-formed UTF-8 stays, any other byte becomes U+0080 to U+00FF.
 std::string NameUtf8(const std::string& bytes);
-// With json, one object {"ok": false, "message": <box>, "reason": ...} on stdout. Returns status.
+// With json, one object {"ok": false, "message": <box>, "outcome": <key>, "reason": ...} on stdout. Returns status.
 int PrintJsonFailure(bool json, int status);
 // A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.
 int Refuse(const std::string& text, bool json);

@@ -1,7 +1,5 @@
 // The console's lines besides status and boxes: why a failure happened in the system's terms, refusals,
 // the JSON failure, warnings and device texts made safe for a terminal.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,39 +8,45 @@
 #include "console/console.h"
 #include "console/json_output.h"
 #include "core/loader_state.h"
+#include "image/image_file.h"
 
 namespace {
 
-std::string FileReason(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return "is a directory";
-    if (!S_ISREG(info.st_mode)) return "is not a regular file";
-    if (info.st_size == 0) return "the file is empty";
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return FileOpenReason(path, errno);
-    std::fclose(file);
-    return "the file changed while it was read";
+// Why the file was not read, as its reading recorded it; empty when it was read
+// and refused for its contents (the box says why).
+std::string FileReason(int error) {
+    switch (error) {
+    case 0: return "";
+    case kFileIsDirectory: return "is a directory";
+    case kFileNotRegular: return "is not a regular file";
+    case kFileEmpty: return "the file is empty";
+    case kFileChanged: return "the file changed while it was read";
+    default: return FileErrorText(error);
+    }
 }
 
-// The reason behind a box, empty when the box says all there is.
-std::string Reason(const std::string& caption, const std::string& text) {
-    if (caption == "File Error" && text == "File read error") return FileReason(g_console.path);
-    if (caption == "COM port info") return PortOpenReason(g_loader.port_name, g_loader.port_open_error);
-    if (text == "Boot sequence error") return "no answer from the bootloader; is the device powered and in its application?";
-    return "";
+// The reason behind the latest outcome, empty when the box says all there is. A line
+// lost in the middle has its key in the log and JSON; its box stays the last line.
+std::string Reason() {
+    switch (g_loader.outcome) {
+    case kOutcomeFileRefused: return FileReason(g_loader.system_error);
+    case kOutcomePortOpenFailed:
+    case kOutcomeReopenFailed: return PortOpenReason(g_loader.port_name, g_loader.system_error);
+    case kOutcomeNoSync: return "no answer from the bootloader; is the device powered and in its application?";
+    default: return "";
+    }
 }
 
-std::string Subject(const std::string& caption) {
-    return caption == "File Error" ? g_console.path : PortLabel(g_loader.port_name);
+std::string Subject() {
+    return g_loader.outcome == kOutcomeFileRefused ? g_console.path : PortLabel(g_loader.port_name);
 }
 
 }  // namespace
 
-void ExplainFailure(const std::string& caption, const std::string& text) {
-    g_console.last_reason = Reason(caption, text);
+void ExplainFailure() {
+    g_console.last_reason = Reason();
     if (g_console.last_reason.empty()) return;
-    std::fprintf(stderr, "%stavboot: %s: %s\n", g_console.line_prefix.c_str(), Subject(caption).c_str(),
+    std::fprintf(stderr, "%stavboot: %s: %s\n", g_console.line_prefix.c_str(), Subject().c_str(),
                  g_console.last_reason.c_str());
     std::fflush(stderr);
 }
@@ -96,7 +100,7 @@ int FailBeforeRun(const std::string& text, bool json) {
 
 int PrintJsonFailure(bool json, int status) {
     if (!json) return status;
-    nlohmann::json out = {{"ok", false}, {"message", g_console.last_box}};
+    nlohmann::json out = {{"ok", false}, {"message", g_console.last_box}, {"outcome", OutcomeKey(g_loader.outcome)}};
     if (!g_console.last_reason.empty()) out["reason"] = g_console.last_reason;
     PrintJsonValue(out);
     return status;

@@ -13,8 +13,10 @@ int StderrIsTerminal() { return isatty(STDERR_FILENO); }
 
 int StdoutIsTerminal() { return isatty(STDOUT_FILENO); }
 
+std::string SystemErrorText(int error) { return std::strerror(error); }
+
 std::string PortOpenReason(const char* port_name, int error) {
-    const std::string text = std::strerror(error);
+    const std::string text = SystemErrorText(error);
     if (error == EWOULDBLOCK || error == EBUSY) return text + "; the port is held by another program";
     if (error == EACCES || error == EPERM) return text + "; is your user in the dialout group?";
     if (error == ENOTTY || error == EINVAL) return "not a serial line";
@@ -24,7 +26,7 @@ std::string PortOpenReason(const char* port_name, int error) {
     return text;
 }
 
-std::string FileOpenReason(const std::string&, int error) { return std::strerror(error); }
+std::string FileErrorText(int error) { return SystemErrorText(error); }
 
 void UseUtf8Console() {}
 

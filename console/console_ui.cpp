@@ -3,15 +3,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "core/loader_state.h"
 
 ConsoleState g_console;
 
 namespace {
-
-const char kPagePrefix[] = " BOOTLoader, Write page ";
 
 void PrintLine(const char* label, const char* text) {
     EndProgressLine();
@@ -62,10 +59,11 @@ std::string FieldValue(InfoField field) {
     return text.size() >= 2 ? text.substr(2) : std::string();
 }
 
+void BeginTransferProgress() { g_console.transfer_started = MonotonicSeconds(); }
+
 void SetStatusText(const char* text) {
-    // The page transfer starts right after the erase acknowledgement.
-    if (std::strcmp(text, "BOOT device: erase finished") == 0) g_console.transfer_started = MonotonicSeconds();
-    const bool page = std::strncmp(text, kPagePrefix, sizeof kPagePrefix - 1) == 0;
+    // While the transfer runs its only status texts are the pages written.
+    const bool page = g_loader.transfer_state != 0;
     if (page && g_console.stderr_is_terminal) return ShowProgress();
     PrintLine("status: ", text);
 }
@@ -74,9 +72,7 @@ void ShowMessage(const char* text, const char* caption, MessageIcon icon) {
     const std::string line = std::string(caption) + ": " + text;
     PrintLine("", line.c_str());
     g_console.last_box = line;
-    if (icon == IconInformation) g_console.succeeded = 1;
-    else g_console.failed = 1;
-    if (icon == IconError) ExplainFailure(caption, text);
+    if (icon == IconError) ExplainFailure();
 }
 
 void SetInfoField(InfoField field, const char* text) { g_console.fields[field] = text; }

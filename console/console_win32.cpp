@@ -14,26 +14,25 @@ int StderrIsTerminal() { return _isatty(_fileno(stderr)); }
 
 int StdoutIsTerminal() { return _isatty(_fileno(stdout)); }
 
-std::string PortOpenReason(const char*, int error) {
+std::string SystemErrorText(int error) {
     char text[256] = "";
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(error), 0, text,
                    sizeof text, nullptr);
     std::string reason = text;
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.'))
         reason.pop_back();
-    if (error == ERROR_ACCESS_DENIED) reason += "; the port is held by another program";
     return reason;
+}
+
+std::string PortOpenReason(const char*, int error) {
+    const std::string reason = SystemErrorText(error);
+    return error == ERROR_ACCESS_DENIED ? reason + "; the port is held by another program" : reason;
 }
 
 std::string PortLabel(const char* port_name) { return port_name; }
 
-std::string FileOpenReason(const std::string& path, int error) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
-        return "the file is held by another program";
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return std::strerror(error);
+std::string FileErrorText(int error) {
+    return error == ERROR_SHARING_VIOLATION ? "the file is held by another program" : SystemErrorText(error);
 }
 
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }

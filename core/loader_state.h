@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/outcome.h"
+
 // Sizes fixed by the device protocol and the file formats.
 enum : int32_t {
     kRawFileCapacity = 4194304, // raw file buffer: the largest file accepted (4 MiB; an
@@ -54,6 +56,11 @@ struct LoaderState {
     uint32_t pages_remaining;
     uint8_t page_number;        // pages acknowledged so far
     uint8_t message_countdown;  // data messages left in the current page
+
+    // What the latest operation came to, recorded where it happened
+    Outcome outcome;        // kOutcomeNone while an operation runs
+    LineEvent line_event;   // how the latest exchange on the line ended; a lost line stays lost until OpenPort
+    int system_error;       // errno / GetLastError of the failure, 0 when the system reported none
 
     // Window handles, set once by the Win32 front end (opaque here)
     void* module_instance;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "sim/sim_options.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -48,11 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(args.device.boot_value.empty() || HexOfLength(args.device.boot_value, 4), "boot value checked");
     Require(args.device.unlock_key.empty() || HexOfLength(args.device.unlock_key, 8), "unlock key checked");
     if (args.command == CommandSimulate) {
-        Require(HexOfLength(args.simulate.status, 2), "simulated status checked");
-        Require(args.simulate.count >= 1 && args.simulate.count <= 64, "simulated device count checked");
-        Require(args.simulate.erase_delay_ms >= 0 && args.simulate.program_delay_ms >= 0, "delays checked");
-        Require(args.simulate.boot_value.empty() || HexOfLength(args.simulate.boot_value, 4), "boot value checked");
-        Require(args.simulate.key.empty() || HexOfLength(args.simulate.key, 8), "simulated key checked");
+        // What the command line let through, the simulator's own parser takes as well.
+        std::vector<char*> given;
+        for (const std::string& each : args.simulate.given) given.push_back(const_cast<char*>(each.c_str()));
+        SimOptions simulator;
+        Require(ParseSimArguments(int(given.size()), given.data(), &simulator) == 1, "simulator options checked");
     }
     return 0;
 }

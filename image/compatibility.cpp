@@ -31,15 +31,9 @@ int CompareImageHeader(const uint8_t* raw, int32_t raw_length, const uint8_t* id
 }
 
 int CheckImageCompatibility() {
-    const int outcome = CompareImageHeader(g_loader.raw_file, g_loader.raw_file_length, g_loader.receive);
-    if (outcome == kFits) return 1;
-    if (outcome == kPlatformMismatch) {
-        ShowMessage("HW is uncompatible with selected SW image File", kCaptionBoot, IconError);
-        SetStatusText("HW is uncompatible with SW image File");
-    } else {
-        ShowMessage("HW version is uncompatible with selected SW image File", kCaptionBoot, IconError);
-        SetStatusText("HW version is uncompatible with SW image File");
-    }
+    const int fit = CompareImageHeader(g_loader.raw_file, g_loader.raw_file_length, g_loader.receive);
+    if (fit == kFits) return 1;
+    ReportOutcome(fit == kPlatformMismatch ? kOutcomeHardwareMismatch : kOutcomeHwVersionMismatch);
     EnableButton(DownLoadButton, 1);
     ClosePort();
     return 0;

@@ -36,26 +36,33 @@ int ChooseImageFile(char* path, void* owner_window) {
     return 1;
 }
 
+// The failure's result: 0 with the system's reason recorded.
+static int ReadFailed(HANDLE file) {
+    g_loader.system_error = static_cast<int>(GetLastError());
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return 0;
+}
+
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
+    g_loader.system_error = 0;
     // Others may go on reading or writing it (an editor, a sibling run); a file
     // that changes under the read is caught by the count below.
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (file == INVALID_HANDLE_VALUE) return ReadFailed(file);
     DWORD size_high = 0;
     DWORD size = GetFileSize(file, &size_high);
-    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-        CloseHandle(file);
-        return 0;
-    }
+    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return ReadFailed(file);
     if (size_high != 0 || size > static_cast<DWORD>(capacity)) {
         CloseHandle(file);
         return kFileTooLarge;
     }
     DWORD got = 0;
-    BOOL read_ok = ReadFile(file, destination, size, &got, nullptr);
+    if (!ReadFile(file, destination, size, &got, nullptr)) return ReadFailed(file);
     CloseHandle(file);
-    return read_ok && got == size ? static_cast<int>(got) : 0;
+    if (got != size) g_loader.system_error = kFileChanged;
+    else if (size == 0) g_loader.system_error = kFileEmpty;
+    return got == size ? static_cast<int>(got) : 0;
 }
 
 void LoadImageFile() {

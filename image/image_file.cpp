@@ -10,13 +10,11 @@
 
 namespace {
 
-const char kCaptionFileError[] = "File Error";
-
 // Every refusal leaves no image loaded, so DownLoad cannot send an earlier
 // file's image with this file's length.
 int RefuseLoad(const char* text) {
     g_loader.image_loaded = 0;
-    ShowMessage(text, kCaptionFileError, IconError);
+    ReportOutcomeText(kOutcomeFileRefused, text);
     return 0;
 }
 
@@ -33,6 +31,7 @@ int ReadIntoRawBuffer(const char* path) {
 
 int LoadImageFromPath(const char* path) {
     if (RefuseDuringTransfer()) return 0;
+    BeginOutcome();
     SetPathText(path);
     const size_t length = std::strlen(path);
     if (length < 3) return RefuseLoad("File has unsupported suffix format");
@@ -55,5 +54,6 @@ int LoadImageFromPath(const char* path) {
     g_loader.data_end = span.end;
     g_loader.data_below_first_offset = span.below_first_offset;
     g_loader.image_loaded = 1;
+    RecordOutcome(kOutcomeOk);
     return 1;
 }

@@ -9,6 +9,10 @@ enum : int { kPathCapacity = 3 * 260 };
 // ReadWholeFile's result for a file larger than the destination: nothing is read.
 constexpr int kFileTooLarge = -1;
 
+// g_loader.system_error after a file refused for a reason of the loader's own, not
+// the system's (negative: never an errno or GetLastError value).
+enum : int { kFileNotRegular = -1, kFileEmpty = -2, kFileChanged = -3, kFileIsDirectory = -4 };
+
 // The OpenFile operation: the platform's Open dialog, then LoadImageFromPath.
 void LoadImageFile();
 
@@ -22,5 +26,7 @@ int ChooseImageFile(char* path, void* owner_window);
 
 // Platform: reads the whole file into destination; others may have it open.
 // Returns the bytes read; 0 on any failure or for an empty file; kFileTooLarge,
-// without reading, when the file holds more than capacity bytes.
+// without reading, when the file holds more than capacity bytes. On 0 the reason
+// is in g_loader.system_error: the system's error, or kFileIsDirectory,
+// kFileNotRegular, kFileEmpty or kFileChanged.
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity);

@@ -3,12 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/outcome.h"
+
 // Opens port_name (COM1.., or on POSIX any device path) exclusively, sets
 // baud_text baud 8N1 in binary mode without flow control of any kind, and read
 // time-out T = read_timeout_ms. A port still held in the loader state is closed
 // first. Returns nonzero on success; on any failure returns 0, the loader state
-// holds no port and g_loader.port_open_error the system's reason. The receive
-// queue is left as it is.
+// holds no port and g_loader.port_open_error and g_loader.system_error the
+// system's reason. Either way the line counts as good again (kLineOk). The
+// receive queue is left as it is.
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
 // OpenPort, tried again for up to a second while the port is busy or denied:
@@ -24,14 +27,17 @@ void PortDevicePath(const char* port_name, char* path, size_t capacity);
 void ClosePort();
 
 // One blocking write of count bytes; returns the count written (0 on failure,
-// also when the line cannot drain within a bounded time).
+// also when the line cannot drain within a bounded time). Records how it ended
+// as ReadPort does.
 int WritePort(const uint8_t* bytes, int32_t count);
 
 // Read contract: returns when count bytes have arrived or once count + T ms have
 // passed on a monotonic clock since the call began, whichever is first, with the
-// number of bytes that arrived (0 to count). A short read is the only failure
-// signal. Bytes arriving after the read has ended stay queued for the next read.
-// A hang-up or I/O error ends the read at once with what had arrived.
+// number of bytes that arrived (0 to count). Bytes arriving after the read has
+// ended stay queued for the next read. A hang-up or I/O error ends the read at
+// once with what had arrived. How it ended is left in g_loader.line_event:
+// kLineOk (all arrived), kLineTimeOut, kLineHangUp (the line went away) or
+// kLineIoError, the last two with the system's error in g_loader.system_error.
 int ReadPort(uint8_t* destination, int32_t count);
 
 // Waits up to wait_ms for input and returns what is there (up to capacity bytes)
@@ -50,3 +56,7 @@ typedef void (*LineTraceSink)(char direction, const uint8_t* bytes, int32_t coun
 void SetLineTrace(LineTraceSink sink);
 // Hands bytes to the trace sink, if any (called by the platform back ends).
 void TraceLine(char direction, const uint8_t* bytes, int32_t count);
+
+// Records how a read or write ended (called by the platform back ends). A lost
+// line (hang-up, I/O error) stays recorded until the port is opened again.
+void RecordLineEvent(LineEvent event, int system_error);

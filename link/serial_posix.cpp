@@ -100,17 +100,19 @@ static void ReleasePort(int fd) {
 
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
     ClosePort();
+    g_loader.line_event = kLineOk;
     char path[kPortNameCapacity + 16];
     PortDevicePath(port_name, path, sizeof path);
     // Non-blocking open: a line without carrier must not hang the open.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     g_loader.port_open_error = fd < 0 ? errno : 0;
+    g_loader.system_error = g_loader.port_open_error;
     if (fd < 0) return 0;
     // Exclusive access: the lock keeps out everyone who asks for it (another
     // tavboot, even as root); the exclusive flag keeps ordinary users from
     // opening the line at all.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        g_loader.port_open_error = errno;
+        g_loader.port_open_error = g_loader.system_error = errno;
         close(fd);  // the line stays as its holder set it
         return 0;
     }
@@ -121,7 +123,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
     int flags = fcntl(fd, F_GETFL);
     if (ioctl(fd, TIOCEXCL) != 0 || flags < 0 || !ConfigureLine(fd, baud_text) ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        g_loader.port_open_error = errno;
+        g_loader.port_open_error = g_loader.system_error = errno;
         ClosePort();
         return 0;
     }
@@ -150,6 +152,14 @@ void ClosePort() {
     g_loader.port = kNoPort;
 }
 
+// After a read or write that failed: a line that reports a hang-up went away
+// (a pulled adapter, a closed pseudo-terminal); anything else is an I/O error.
+static void RecordLineFailure(int fd, int error) {
+    struct pollfd entry = {fd, POLLIN, 0};
+    const bool hung_up = poll(&entry, 1, 0) > 0 && (entry.revents & POLLHUP) != 0;
+    RecordLineEvent(hung_up ? kLineHangUp : kLineIoError, error);
+}
+
 int WritePort(const uint8_t* bytes, int32_t count) {
     if (g_loader.port == kNoPort) return 0;
     int fd = static_cast<int>(g_loader.port);
@@ -157,10 +167,14 @@ int WritePort(const uint8_t* bytes, int32_t count) {
     while (written < count) {
         ssize_t n = write(fd, bytes + written, static_cast<size_t>(count - written));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            RecordLineFailure(fd, n < 0 ? errno : 0);
+            return written;
+        }
         TraceLine('>', bytes + written, static_cast<int32_t>(n));
         written += static_cast<int32_t>(n);
     }
+    RecordLineEvent(kLineOk, 0);
     return written;
 }
 
@@ -190,10 +204,13 @@ int ReadPort(uint8_t* destination, int32_t count) {
         ssize_t n = read(fd, destination + got, static_cast<size_t>(count - got));
         if (n < 0 && errno == EINTR) continue;
         // Poll said readable, so nothing here means hang-up or error: stop at once.
-        if (n <= 0) break;
+        if (n == 0) RecordLineEvent(kLineHangUp, 0);
+        if (n < 0) RecordLineFailure(fd, errno);
+        if (n <= 0) return got;
         TraceLine('<', destination + got, static_cast<int32_t>(n));
         got += static_cast<int32_t>(n);
     }
+    RecordLineEvent(got == count ? kLineOk : kLineTimeOut, 0);
     return got;
 }
 

@@ -71,17 +71,19 @@ static BOOL SetLineFormat(HANDLE port, const char* baud_text) {
 
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms) {
     ClosePort();
+    g_loader.line_event = kLineOk;
     char device_path[kPortNameCapacity + 8];
     Win32DevicePath(port_name, device_path, sizeof device_path);
     HANDLE port = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     g_loader.port_open_error = port == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
+    g_loader.system_error = g_loader.port_open_error;
     if (port == INVALID_HANDLE_VALUE) return 0;
     g_loader.port = reinterpret_cast<intptr_t>(port);
     g_loader.read_timeout_ms = read_timeout_ms;
     if (!SetReadRule(port) || !SetLineFormat(port, baud_text)) {
         // A half-configured port is of no use to any caller: let it go now.
-        g_loader.port_open_error = static_cast<int>(GetLastError());
+        g_loader.port_open_error = g_loader.system_error = static_cast<int>(GetLastError());
         ClosePort();
         return 0;
     }
@@ -109,35 +111,52 @@ void ClosePort() {
 int WritePort(const uint8_t* bytes, int32_t count) {
     if (g_loader.port == kNoPort || count <= 0) return 0;
     DWORD written = 0;
-    WriteFile(HeldPort(), bytes, static_cast<DWORD>(count), &written, nullptr);
+    if (!WriteFile(HeldPort(), bytes, static_cast<DWORD>(count), &written, nullptr))
+        RecordLineEvent(kLineIoError, static_cast<int>(GetLastError()));
+    else
+        RecordLineEvent(written == static_cast<DWORD>(count) ? kLineOk : kLineTimeOut, 0);
     TraceLine('>', bytes, static_cast<int32_t>(written));
     return static_cast<int>(written);
 }
 
-// One ReadFile under the current time-outs; the bytes it brought (0 on failure).
-static DWORD ReadOnce(uint8_t* destination, DWORD count) {
+// One ReadFile under the current time-outs; the bytes it brought (0 on failure,
+// with the system's error in *error when asked for).
+static DWORD ReadOnce(uint8_t* destination, DWORD count, DWORD* error = nullptr) {
     DWORD arrived = 0;
-    if (!ReadFile(HeldPort(), destination, count, &arrived, nullptr)) return 0;
+    if (!ReadFile(HeldPort(), destination, count, &arrived, nullptr)) {
+        const DWORD reason = GetLastError();
+        if (error) *error = reason != 0 ? reason : ERROR_READ_FAULT;  // a failure never reads as none
+        return 0;
+    }
     TraceLine('<', destination, static_cast<int32_t>(arrived));
     return arrived;
 }
 
 // A ReadFile that ends short before the window has really passed reads again
-// for the rest of it, with the time-out set to what is left.
+// for the rest of it, with the time-out set to what is left; one that fails
+// (the adapter pulled out) ends the read at once with what arrived.
 int ReadPort(uint8_t* destination, int32_t count) {
     if (g_loader.port == kNoPort || count <= 0) return 0;
     // One more millisecond: the clock reads whole milliseconds, rounded down.
     const ULONGLONG deadline = NowMs() + static_cast<ULONGLONG>(count) + g_loader.read_timeout_ms + 1;
-    DWORD got = ReadOnce(destination, static_cast<DWORD>(count));
+    DWORD error = 0;
+    DWORD got = ReadOnce(destination, static_cast<DWORD>(count), &error);
     bool rule_changed = false;
-    while (got < static_cast<DWORD>(count)) {
+    while (got < static_cast<DWORD>(count) && error == 0) {
         const ULONGLONG now = NowMs();
         if (now >= deadline) break;
         rule_changed = true;
-        if (!SetTimeouts(HeldPort(), 0, 0, static_cast<DWORD>(deadline - now))) break;
-        got += ReadOnce(destination + got, static_cast<DWORD>(count) - got);
+        if (!SetTimeouts(HeldPort(), 0, 0, static_cast<DWORD>(deadline - now))) {
+            error = GetLastError();
+            break;
+        }
+        got += ReadOnce(destination + got, static_cast<DWORD>(count) - got, &error);
     }
     if (rule_changed) SetReadRule(HeldPort());
+    if (error != 0)
+        RecordLineEvent(kLineIoError, static_cast<int>(error));
+    else
+        RecordLineEvent(got == static_cast<DWORD>(count) ? kLineOk : kLineTimeOut, 0);
     return static_cast<int>(got);
 }
 

@@ -50,25 +50,11 @@ int DownloadLoadedImage(const DeviceOptions& options) {
     StartLineTrace(options.trace);
     StartDownload();
     if (g_loader.transfer_state == 0) return kExitFailed;
+    BeginTransferProgress();
     RefreshInterruptRecord();
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
-    return g_console.succeeded && !g_console.failed ? kExitOk : kExitFailed;
-}
-
-int IsRetryableFailure(const std::string& box) {
-    static const char* const kAtTheLine[] = {
-        "BOOT info: Boot sequence error",
-        "BOOT info: Bootloader CRC fail, data in device memory is corrupted",
-        "BOOT info: Boot constant strings error",
-        "BOOT info: BOOT device: FLASH erase error",
-        "BOOT info: Boot communication error",
-        "BOOT info: Boot write to Flash error",
-        "COM port info: COM reopen error",
-    };
-    for (const char* failure : kAtTheLine)
-        if (box == failure) return 1;
-    return 0;
+    return g_loader.outcome == kOutcomeOk ? kExitOk : kExitFailed;
 }
 
 int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
@@ -79,7 +65,7 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
         PrepareInterruptRecord({operation, options.port, file, kExitInterrupted, *attempts, 0}, started);
         // A parent that serves several ports has loaded the image for all of them.
         status = g_loader.image_loaded ? DownloadLoadedImage(options) : LoadAndDownload(options, file);
-        if (status == kExitOk || *attempts > options.retries || !IsRetryableFailure(g_console.last_box)) break;
+        if (status == kExitOk || *attempts > options.retries || !OutcomeRetryable(g_loader.outcome)) break;
         std::fprintf(stderr, "%sretry: attempt %d of %d after %s\n", g_console.line_prefix.c_str(), *attempts + 1,
                      options.retries + 1, g_console.last_box.c_str());
         ForgetLastAttempt();

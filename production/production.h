@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
+
 struct DeviceOptions {
     std::string port = "COM1";
     std::string boot_value;  // 4 hex digits, empty: the build-time value
@@ -19,6 +21,7 @@ struct PortResult {
     std::string message;  // "<caption>: <text>" of its last message box
     double seconds;
     int attempts = 1;
+    Outcome outcome = kOutcomeNone;  // what ended its last attempt
 };
 
 // The port's name (checked to fit) into the loader state; on a terminal the first line names it.
@@ -30,13 +33,8 @@ int LoadAndDownload(const DeviceOptions& options, const std::string& file);
 // The image already in the loader state, downloaded on options.port: one attempt.
 int DownloadLoadedImage(const DeviceOptions& options);
 
-// 1 when the box "<caption>: <text>" that ended a download reports a failure at the
-// line that a second try may fix; 0 for a refusal that would only repeat itself
-// (hardware mismatch, unlock key, port that cannot be opened, file).
-int IsRetryableFailure(const std::string& box);
-
 // Runs the download up to 1 + options.retries times, each from the start, while its
-// failure is retryable; says "retry: ..." before each new attempt and appends one
+// outcome is retryable (OutcomeRetryable); says "retry: ..." before each new attempt and appends one
 // log record under operation. Returns the last attempt's exit status.
 int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
                         int* attempts);

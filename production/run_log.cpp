@@ -94,6 +94,7 @@ std::string LogRecordText(const LogEntry& entry) {
     record["boot_sw_version"] = FieldOrNull(BootSwVersionField);
     record["result"] = ResultName(entry.status);
     record["message"] = entry.status == kExitOk ? "" : g_console.last_box;
+    record["outcome"] = OutcomeKey(entry.status == kExitInterrupted ? kOutcomeInterrupted : g_loader.outcome);
     record["attempts"] = entry.attempts;
     record["seconds"] = std::round(entry.seconds * 1000) / 1000;
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

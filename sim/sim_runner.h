@@ -1,10 +1,10 @@
-// Simulator runner: serves one simulated device until SIGINT or SIGTERM.
+// Simulator runner: serves the simulated devices of a command line until SIGINT or SIGTERM.
 #pragma once
-#include "sim/sim_device.h"
+#include "sim/sim_options.h"
 
-// Opens the device, links link_path to it (if given, replacing a stale link),
-// prints its line's path on stdout (one line, flushed), serves until SIGINT or
-// SIGTERM, then writes the flash (kSimFlashSize bytes) to flash_out_path (if
-// given) and removes the link. Returns 0, or 1 when the device or the link
-// could not be made or the flash not written.
-int RunSimulator(const SimConfig* config, const char* link_path, const char* flash_out_path);
+// Opens options.count devices, links each to its link (replacing a stale link, never
+// anything else), prints each line's path on stdout (one line each, flushed), serves
+// until SIGINT or SIGTERM, then writes each flash (kSimFlashSize bytes) to its file and
+// removes the links. Messages start with program. Returns 0, or 1 when a device or a
+// link could not be made or a flash not written.
+int RunSimulator(const SimOptions& options, const char* program);

@@ -53,10 +53,11 @@ int DownloadInto(SimDevice* device, const std::string& sample) {
     const uint32_t pages = SentPageCount(g_loader.image_length);
     const double started = MonotonicSeconds();
     StartDownload();
+    if (g_loader.transfer_state != 0) BeginTransferProgress();
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     const double seconds = MonotonicSeconds() - started;
-    if (!g_console.succeeded || g_console.failed) return kExitFailed;
+    if (g_loader.outcome != kOutcomeOk) return kExitFailed;
     if (!FlashMatchesImage(device, pages)) {
         std::printf("tavboot demo: FAILED, the device's flash differs from the image\n");
         return kExitFailed;

@@ -2,32 +2,17 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
 class Validator;
 }
 
+// The simulator's options as given, each name followed by its value (flags alone), in the
+// order of the simulator's option table; every value was checked against the table.
 struct SimulateOptions {
-    std::string link;          // symbolic link to the device's port
-    std::string flash_out;     // flash written here when the device ends
-    bool paced = false;        // bytes move at 19200 baud
-    int erase_delay_ms = 50;
-    int program_delay_ms = 5;
-    int adapter_latency_ms = 0;  // > 0: answers pass a USB adapter with this latency timer
-    std::string stale;           // hex bytes waiting in the line before the first opener
-    std::string fault = "none";
-    int fault_arg = 0;
-    std::string status = "5A";
-    std::string platform = "TAV-SIM-PLATFORM";
-    std::string hw_version = "HW 1.0";
-    std::string boot_sw_version = "BOOT 2.1";
-    std::string app_name = "TavSim App";
-    std::string fw_version = "FW 3.4";
-    std::string boot_value;    // empty: the built-in value
-    std::string key;           // empty: the built-in key
-    int count = 1;             // several devices at once
-    std::string link_prefix;   // with count: links PREFIX0, PREFIX1, ...
+    std::vector<std::string> given;
 };
 
 // Accepts exactly count hexadecimal digits.

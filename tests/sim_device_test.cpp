@@ -245,14 +245,12 @@ TEST_F(SimDeviceTest, PacedLineTakesByteTimes) {
 }
 
 TEST(SimOptionsTest, OptionsFillTheConfiguration) {
-    SimConfig config;
-    SimDefaultConfig(&config);
+    SimOptions options;
+    const SimConfig& config = options.config;
     const char* args[] = {"--paced", "--erase-delay", "70", "--fault", "no-page-ack", "--fault-arg", "3",
                           "--status", "A0", "--boot-value", "12aB", "--key", "01020304",
                           "--platform", "PLATFORM-TOO-LONG-NAME", "--link", "/tmp/x", "--flash-out", "f"};
-    const char* link;
-    const char* flash;
-    ASSERT_EQ(ParseSimArguments(19, const_cast<char**>(args), &config, &link, &flash), 1);
+    ASSERT_EQ(ParseSimArguments(19, const_cast<char**>(args), &options), 1);
     EXPECT_EQ(config.paced, 1);
     EXPECT_EQ(config.erase_delay_ms, 70);
     EXPECT_EQ(config.fault, SimFaultNoPageAck);
@@ -262,22 +260,22 @@ TEST(SimOptionsTest, OptionsFillTheConfiguration) {
     EXPECT_EQ(config.key[0], 1);
     EXPECT_EQ(config.key[3], 4);
     EXPECT_EQ(std::string(config.platform, 16), "PLATFORM-TOO-LON");
-    EXPECT_STREQ(link, "/tmp/x");
-    EXPECT_STREQ(flash, "f");
+    EXPECT_EQ(options.link, "/tmp/x");
+    EXPECT_EQ(options.flash_out, "f");
 
     const char* line[] = {"--adapter-latency", "16", "--stale", "55aA00"};
-    ASSERT_EQ(ParseSimArguments(4, const_cast<char**>(line), &config, &link, &flash), 1);
+    ASSERT_EQ(ParseSimArguments(4, const_cast<char**>(line), &options), 1);
     EXPECT_EQ(config.adapter_latency_ms, 16);
     ASSERT_EQ(config.stale_length, 3);
     EXPECT_EQ(config.stale[1], 0xAA);
     for (const char* bad : {"5", "5G", ""}) {
         const char* wrong[] = {"--stale", bad};
-        EXPECT_EQ(ParseSimArguments(2, const_cast<char**>(wrong), &config, &link, &flash), 0) << bad;
+        EXPECT_EQ(ParseSimArguments(2, const_cast<char**>(wrong), &options), 0) << bad;
     }
 
     for (const char* bad : {"--status=5A", "--key", "--bogus"}) {
         const char* wrong[] = {bad, "123"};
-        EXPECT_EQ(ParseSimArguments(2, const_cast<char**>(wrong), &config, &link, &flash), 0) << bad;
+        EXPECT_EQ(ParseSimArguments(2, const_cast<char**>(wrong), &options), 0) << bad;
     }
     for (int fault = 0; SimFaultName(static_cast<SimFault>(fault)); ++fault) {
         SimFault parsed = SimFaultNone;
@@ -299,10 +297,11 @@ TEST(SimRunnerTest, ServesThroughItsLinkUntilTerminatedThenWritesTheFlash) {
     if (child == 0) {
         close(out[0]);
         dup2(out[1], 1);
-        SimConfig config;
-        SimDefaultConfig(&config);
-        config.erase_delay_ms = 0;
-        _exit(RunSimulator(&config, link.c_str(), flash_out.c_str()));
+        SimOptions options;
+        options.config.erase_delay_ms = 0;
+        options.link = link;
+        options.flash_out = flash_out;
+        _exit(RunSimulator(options, "tavboot-sim"));
     }
     close(out[1]);
     // However the test ends, the simulator does not outlive it.
