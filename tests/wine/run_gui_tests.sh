@@ -253,8 +253,6 @@ run_name_checks() {
     check_flash names-chinese-flash "$drive/测试/fw.hex"
     gui names-gui "" download "$win\names\fw_ř.hex" 4 unpaced - -
     check_flash names-gui-flash "$drive/names/fw_ř.hex"
-    gui names-gui-chinese "" download "$win\测试\fw.hex" 4 unpaced - -
-    check_flash names-gui-chinese-flash "$drive/测试/fw.hex"
     local deep shallow
     deep=$(printf '测试%.0s' $(seq 40))
     shallow=$(printf '固件%.0s' $(seq 20))
