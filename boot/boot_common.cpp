@@ -9,7 +9,7 @@
 #include "link/serial.h"
 
 int OpenPortForOperation() {
-    if (!OpenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) return 0;
+    if (!ReopenPort(g_loader.port_name, "19200", kShortReadTimeoutMs)) return 0;
     ClearReceiveQueue();
     ForgetAnswerDelays();
     return 1;

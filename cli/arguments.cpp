@@ -9,14 +9,14 @@
 namespace {
 
 const char kHelpFooter[] =
-    "Ports: COM1..COM9 (the first nine on-board serial lines) or any device path;\n"
+    "Ports: COM1, COM2, ... any number (on Linux /dev/ttyS0, /dev/ttyS1, ...) or any device path;\n"
     "TAVBOOT_PORT names the port when no --port does (station always needs --port).\n"
     "Exit status: 0 success, 1 the operation failed, 2 usage error, 130 interrupted.";
 
 const char kPortVariable[] = "TAVBOOT_PORT";
 
 void AddPortOption(CLI::App* command, Arguments& args) {
-    command->add_option("-p,--port", args.device.port, "serial port: COM1..COM9 or a device path")
+    command->add_option("-p,--port", args.device.port, "serial port: COM1, COM2, ... or a device path")
         ->envname(kPortVariable)
         ->default_str("COM1");
 }
@@ -41,7 +41,7 @@ void AddTraceFlag(CLI::App* command, Arguments& args) {
 
 void AddDownload(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("download", "download an image file into the device");
-    command->add_option("-p,--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+    command->add_option("-p,--port", args.ports, "serial port: COM1, COM2, ... or a device path; repeat for several")
         ->allow_extra_args(false)
         ->default_str("COM1");
     command->add_option("--ports-from", args.ports_from, "file naming one port a line")->check(CLI::ExistingFile);
@@ -80,7 +80,7 @@ void AddInspect(CLI::App& app, Arguments& args) {
 
 void AddStation(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("station", "download every board plugged into the ports, unattended");
-    command->add_option("-p,--port", args.ports, "serial port: COM1..COM9 or a device path; repeat for several")
+    command->add_option("-p,--port", args.ports, "serial port: COM1, COM2, ... or a device path; repeat for several")
         ->allow_extra_args(false)
         ->required();
     AddBootValueOption(command, args);

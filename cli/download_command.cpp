@@ -65,7 +65,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
-        nlohmann::json port = {{"port", result.port}, {"result", ResultName(result.status)},
+        nlohmann::json port = {{"port", NameUtf8(result.port)}, {"result", ResultName(result.status)},
                                {"message", result.message}, {"seconds", std::round(result.seconds * 1000) / 1000},
                                {"attempts", result.attempts},
                                {"answer_delay_ms", result.answer_delay_ms < 0 ? nlohmann::json(nullptr)
@@ -102,6 +102,7 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     for (std::string& port : all)
         if (!ResolvePortSelector(&port, &why)) return FailBeforeRun(why, json);
     if (RefuseBadPorts(all, json)) return kExitUsage;
+    KeepSystemAwake();  // a long unattended run must not end in sleep
     if (all.size() > 1) return DownloadOnPorts(device, all, file, json);
     device.port = all[0];
     const double started = MonotonicSeconds();

@@ -50,7 +50,7 @@ ImageFacts CollectFacts() {
 }
 
 void PrintJson(const std::string& file, const ImageFacts& facts) {
-    nlohmann::json out = {{"file", file}, {"type", facts.type}, {"image_length", facts.length},
+    nlohmann::json out = {{"file", NameUtf8(file)}, {"type", facts.type}, {"image_length", facts.length},
                           {"pages", facts.pages}, {"downloadable", facts.downloadable}};
     out["header_platform"] = facts.type == "tvk" ? nlohmann::json(facts.header_platform) : nullptr;
     out["header_version"] = facts.type == "tvk" ? nlohmann::json(facts.header_version) : nullptr;

@@ -30,13 +30,16 @@ int Dispatch(const Arguments& args) {
 
 int main(int argc, char** argv) {
     GuardProcess();
+    UseUtf8Console();
+    if (ExplainedToLoneConsole(argc)) return kExitUsage;
     ResetLoaderState();
     InitConsole();
+    std::string why;
+    if (!ArgumentsArrivedWhole(&why)) return FinishOutput(Refuse(why, false));
     if (IsWorkerCall(argc, argv)) return FinishOutput(RunWorker(argc, argv));
     Arguments args;
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
-    std::string why;
     if (!ResolvePortSelector(&args.device.port, &why)) return FinishOutput(FailBeforeRun(why, args.json));
     for (std::string& port : args.ports)
         if (!ResolvePortSelector(&port, &why)) return FinishOutput(FailBeforeRun(why, args.json));

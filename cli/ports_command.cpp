@@ -10,7 +10,7 @@
 
 namespace {
 
-nlohmann::json TextOrNull(const std::string& text) { return text.empty() ? nlohmann::json() : nlohmann::json(text); }
+nlohmann::json TextOrNull(const std::string& text) { return text.empty() ? nlohmann::json() : nlohmann::json(NameUtf8(text)); }
 
 std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
 
@@ -28,7 +28,7 @@ int RunPorts(bool json) {
     }
     nlohmann::json list = nlohmann::json::array();
     for (const PortIdentity& port : ports)
-        list.push_back({{"port", port.port},
+        list.push_back({{"port", NameUtf8(port.port)},
                         {"driver", TextOrNull(port.driver)},
                         {"vendor_id", TextOrNull(port.vendor_id)},
                         {"product_id", TextOrNull(port.product_id)},

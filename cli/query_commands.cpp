@@ -20,12 +20,12 @@ void PrintFields(const char* const* labels, const char* const* keys, const InfoF
     if (!json) {
         for (int i = 0; i < count; ++i) {
             const std::string value = FieldValue(fields[i]);
-            std::printf("%s: %s\n", labels[i], (escape ? Printable(value) : value).c_str());
+            std::printf("%s: %s\n", labels[i], (escape ? Printable(value) : DeviceTextUtf8(value)).c_str());
         }
         return;
     }
     nlohmann::json out = {{"ok", true}, {"answer_delay_ms", AnswerDelayOrNull()}};
-    for (int i = 0; i < count; ++i) out[keys[i]] = FieldValue(fields[i]);
+    for (int i = 0; i < count; ++i) out[keys[i]] = DeviceTextUtf8(FieldValue(fields[i]));
     PrintJsonValue(out);
 }
 

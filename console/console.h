@@ -44,6 +44,19 @@ std::string PortOpenReason(const char* port_name, int error);
 std::string SystemErrorText(int error);
 // Platform: the port's name as the user gave it, with the device it stands for.
 std::string PortLabel(const char* port_name);
+// Platform: the system's text for an error met reading a file; a file another program holds
+// without sharing is named as such.
+std::string FileErrorText(int error);
+// Platform: the console shows UTF-8 (Windows; terminals elsewhere already do).
+void UseUtf8Console();
+// Platform: 1 when the program was started with no arguments as the only program in its
+// console (double-clicked on Windows): it has then said what it is and waited for Enter.
+int ExplainedToLoneConsole(int argc);
+// Platform: 1 when every argument reached the program as typed; 0 with why when the system
+// had to replace a character it cannot pass in its code page (Windows before UTF-8 code pages).
+int ArgumentsArrivedWhole(std::string* why);
+// Platform: keeps the system from sleeping while the process runs (Windows); the screen may still turn off.
+void KeepSystemAwake();
 
 // After a failure's box: one line "tavboot: <port or file>: <reason>" when the recorded
 // outcome, line event and system error say why.
@@ -59,6 +72,11 @@ void WarnSlowLine();
 std::string SlowLineAdvice(const char* port_name);
 // A device text with its non-printing bytes shown as \xNN.
 std::string Printable(const std::string& text);
+// A device text as UTF-8 without loss: a byte from 0x80 on becomes the character of the same
+// number (U+0080 to U+00FF), as JSON, the log and the console carry it.
+std::string DeviceTextUtf8(const std::string& bytes);
+// A file or port name as UTF-8: well-formed UTF-8 stays, any other byte becomes U+0080 to U+00FF.
+std::string NameUtf8(const std::string& bytes);
 // With json, one object {"ok": false, "message": <box>, "outcome": <key>, "reason": ...} on stdout. Returns status.
 int PrintJsonFailure(bool json, int status);
 // A run refused before it began: "tavboot: <text>" on stderr (and the JSON failure). Returns kExitUsage.

@@ -21,7 +21,7 @@ std::string FileReason(int error) {
     case kFileNotRegular: return "is not a regular file";
     case kFileEmpty: return "the file is empty";
     case kFileChanged: return "the file changed while it was read";
-    default: return SystemErrorText(error);
+    default: return FileErrorText(error);
     }
 }
 
@@ -90,6 +90,10 @@ std::string Printable(const std::string& text) {
         const unsigned char c = static_cast<unsigned char>(letter);
         if (c >= 0x20 && c < 0x7F) {
             shown += char(c);
+            continue;
+        }
+        if (c >= 0xA0) {  // a letter of the device's own code page, shown as the character of its number
+            shown += DeviceTextUtf8(std::string(1, char(c)));
             continue;
         }
         char escaped[5];

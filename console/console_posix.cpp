@@ -22,9 +22,19 @@ std::string PortOpenReason(const char* port_name, int error) {
     if (error == ENOTTY || error == EINVAL) return "not a serial line";
     char path[kPortNameCapacity + 16];
     PortDevicePath(port_name, path, sizeof path);
-    if (error == ENOENT && std::strchr(path, '/') == nullptr) return text + "; ports are COM1..COM9 or a device path";
+    if (error == ENOENT && std::strchr(path, '/') == nullptr) return text + "; ports are COM1, COM2, ... or a device path";
     return text;
 }
+
+std::string FileErrorText(int error) { return SystemErrorText(error); }
+
+void UseUtf8Console() {}
+
+int ExplainedToLoneConsole(int) { return 0; }
+
+int ArgumentsArrivedWhole(std::string*) { return 1; }
+
+void KeepSystemAwake() {}
 
 std::string PortLabel(const char* port_name) {
     char path[kPortNameCapacity + 16];

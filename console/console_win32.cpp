@@ -2,7 +2,10 @@
 #include <windows.h>
 #include <io.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "console/console.h"
@@ -31,3 +34,46 @@ std::string PortLabel(const char* port_name) { return port_name; }
 std::string SlowLineAdvice(const char*) {
     return "set the adapter's latency timer to 2 ms in Device Manager (README: USB serial adapters)";
 }
+
+std::string FileErrorText(int error) {
+    return error == ERROR_SHARING_VIOLATION ? "the file is held by another program" : SystemErrorText(error);
+}
+
+void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
+
+int ExplainedToLoneConsole(int argc) {
+    DWORD processes[2];
+    if (argc > 1 || GetConsoleProcessList(processes, 2) != 1) return 0;
+    std::printf("tavboot: firmware download through the serial bootloader, for the command line.\n"
+                "Run it from a Command Prompt or PowerShell window, for example:\n"
+                "  tavboot download --port COM3 C:\\firmware\\app.hex\n"
+                "  tavboot hwinfo --port COM3\n"
+                "  tavboot --help\n"
+                "The window program is tavboot-gui.exe.\n\n"
+                "Press Enter to close this window.\n");
+    std::fflush(stdout);
+    std::getchar();
+    return 1;
+}
+
+// With UTF-8 as the code page (the manifest, Windows 10 1903 on) every name arrives whole; before,
+// the system would pass a similar character instead (fw_r.hex for fw_\u0159.hex): refused.
+int ArgumentsArrivedWhole(std::string* why) {
+    if (GetACP() == CP_UTF8) return 1;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) return 1;
+    int whole = 1;
+    for (int i = 1; i < count && whole; ++i) {
+        BOOL replaced = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arguments[i], -1, nullptr, 0, nullptr, &replaced);
+        if (!replaced) continue;
+        whole = 0;
+        *why = "argument " + std::to_string(i) + " holds characters that this Windows cannot pass in its code page " +
+               std::to_string(GetACP()) + "; rename the file or use Windows 10 version 1903 or later";
+    }
+    LocalFree(arguments);
+    return whole;
+}
+
+void KeepSystemAwake() { SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED); }

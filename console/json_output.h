@@ -5,7 +5,8 @@
 
 #include "core/loader_state.h"
 
-// Indented by two, keys in alphabetical order; bytes that are not UTF-8 become U+FFFD.
+// Indented by two, keys in alphabetical order. Device texts and names come as UTF-8 already
+// (DeviceTextUtf8, NameUtf8); any other byte that is not UTF-8 becomes U+FFFD.
 inline void PrintJsonValue(const nlohmann::json& value) {
     std::printf("%s\n", value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }

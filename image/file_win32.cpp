@@ -45,7 +45,10 @@ static int ReadFailed(HANDLE file) {
 
 int ReadWholeFile(const char* path, uint8_t* destination, int capacity) {
     g_loader.system_error = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Others may go on reading or writing it (an editor, a sibling run); a file
+    // that changes under the read is caught by the count below.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) return ReadFailed(file);
     DWORD size_high = 0;
     DWORD size = GetFileSize(file, &size_high);

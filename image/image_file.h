@@ -2,7 +2,9 @@
 #pragma once
 #include <cstdint>
 
-enum : int { kPathCapacity = 260 };  // path buffer of the Open dialog, terminator included
+// Path buffer of the Open dialog in bytes, terminator included: 260 characters, each up to
+// three bytes in UTF-8 (the programs' code page), so a long name in Greek or Chinese fits.
+enum : int { kPathCapacity = 3 * 260 };
 
 // ReadWholeFile's result for a file larger than the destination: nothing is read.
 constexpr int kFileTooLarge = -1;
@@ -22,7 +24,7 @@ int LoadImageFromPath(const char* path);
 // Platform: the Open dialog. 1 and the full path in path when a file was chosen.
 int ChooseImageFile(char* path, void* owner_window);
 
-// Platform: reads the whole file, opened without sharing, into destination.
+// Platform: reads the whole file into destination; others may have it open.
 // Returns the bytes read; 0 on any failure or for an empty file; kFileTooLarge,
 // without reading, when the file holds more than capacity bytes. On 0 the reason
 // is in g_loader.system_error: the system's error, or kFileIsDirectory,

@@ -25,8 +25,9 @@ struct HexWalk {
     int32_t pos;     // start of the current record
     uint32_t segment_base;
     int32_t result;
-    int linear_seen;
-    uint16_t linear_value;
+    int data_seen;                        // the image's linear base is fixed at the first data record
+    uint16_t linear_value;                // the type 04 value in force
+    uint16_t linear_base;                 // the value in force at the first data record
     int32_t lowest;                       // -1 until a data record holds a byte
     int32_t data_end;                     // end of the highest record that holds a byte
     std::bitset<kImageFirstOffset> below;  // bytes below the first sent offset that hold data
@@ -73,10 +74,17 @@ uint8_t DataByte(const HexWalk& walk, int index) {
 }
 
 int32_t ApplyData(HexWalk& walk, uint8_t count) {
+    if (!walk.data_seen) walk.linear_base = walk.linear_value;
+    walk.data_seen = 1;
+    // The base value does not move data (an image linked at 0x08001000 loads from 0x1000);
+    // each later value places its data that many 64 KiB blocks above.
+    if (walk.linear_value < walk.linear_base)
+        return RefuseRecord(walk, "extended linear address (type 04) below the image's first one");
+    const uint64_t above = uint64_t(walk.linear_value - walk.linear_base) << 16;
     const uint32_t offset = (uint32_t(DataByte(walk, -3)) << 8) | DataByte(walk, -2);
-    const uint32_t start = walk.segment_base + offset;
-    if (start + count > uint32_t(kImageCapacity))
+    if (above + walk.segment_base + offset + count > uint64_t(kImageCapacity))
         return RefuseRecord(walk, "data lies past the 260000-byte image");
+    const uint32_t start = uint32_t(above) + walk.segment_base + offset;
     if (walk.image) {
         for (int i = 0; i < count; ++i) walk.image[start + static_cast<uint32_t>(i)] = DataByte(walk, i);
     }
@@ -96,11 +104,6 @@ int32_t ApplyAddress(HexWalk& walk, uint8_t count, uint8_t type) {
         walk.segment_base = uint32_t(value) * 16;
         return 0;
     }
-    // Linear addresses are not applied; one value folds nothing, a second would.
-    if (walk.linear_seen && value != walk.linear_value)
-        return RefuseRecord(walk, "a second extended linear address (type 04) value; "
-                                  "files that address past 64 KiB this way are not supported");
-    walk.linear_seen = 1;
     walk.linear_value = value;
     return 0;
 }
@@ -162,10 +165,10 @@ uint8_t DecodeHexPair(uint8_t first, uint8_t second) {
 
 int32_t DecodeIntelHex(const uint8_t* raw, int32_t raw_length, uint8_t* image,
                        char* why, size_t why_size, DataSpan* span) {
-    HexWalk check{raw, raw_length, nullptr, why, why_size, 0, 0, 0, 0, 0, -1, 0, {}};
+    HexWalk check{raw, raw_length, nullptr, why, why_size, 0, 0, 0, 0, 0, 0, -1, 0, {}};
     if (WalkRecords(check) < 0) return -1;
     std::memset(image, 0, kImageCapacity);
-    HexWalk decode{raw, raw_length, image, why, why_size, 0, 0, 0, 0, 0, -1, 0, {}};
+    HexWalk decode{raw, raw_length, image, why, why_size, 0, 0, 0, 0, 0, 0, -1, 0, {}};
     const int32_t length = WalkRecords(decode);
     if (span) *span = DataSpan{decode.lowest, decode.data_end, int32_t(decode.below.count())};
     return length;

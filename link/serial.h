@@ -15,10 +15,11 @@
 int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
 // OpenPort, tried again for up to a second while the port is busy or denied:
-// a driver may release a port a moment after it was closed.
+// a driver may release a port a moment after it was closed (by this run or the
+// one before it), so every open of an operation goes this way.
 int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
-// POSIX: the device path that OpenPort opens for port_name (COMn is /dev/ttyS<n-1>).
+// POSIX: the device path that OpenPort opens for port_name (COMn, any n, is /dev/ttyS<n-1>).
 void PortDevicePath(const char* port_name, char* path, size_t capacity);
 
 // Closes the held port, giving the line back as the port's previous user had it

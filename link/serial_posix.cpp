@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/loader_state.h"
@@ -25,11 +26,12 @@ static int64_t MonotonicNs() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// "COM1".."COM9" name the first nine on-board serial ports; anything else is a path.
+// "COM1", "COM2", ... name the on-board serial ports in order, as on Windows; anything else is a path.
 void PortDevicePath(const char* port_name, char* path, size_t capacity) {
-    if (std::strncmp(port_name, "COM", 3) == 0 && port_name[3] >= '1' && port_name[3] <= '9' &&
-        port_name[4] == '\0') {
-        std::snprintf(path, capacity, "/dev/ttyS%d", port_name[3] - '1');
+    const bool com = std::strncmp(port_name, "COM", 3) == 0;
+    const size_t digits = com ? std::strspn(port_name + 3, "0123456789") : 0;
+    if (digits >= 1 && digits <= 4 && port_name[3] != '0' && port_name[3 + digits] == '\0') {
+        std::snprintf(path, capacity, "/dev/ttyS%d", std::atoi(port_name + 3) - 1);
         return;
     }
     std::snprintf(path, capacity, "%s", port_name);

@@ -5,7 +5,6 @@
 #include <devguid.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,27 +47,12 @@ std::string PortName(HDEVINFO devices, SP_DEVINFO_DATA* device) {
     return read ? name : "";
 }
 
-std::string HexAfter(const std::string& id, const char* tag) {
-    const size_t at = id.find(tag);
-    if (at == std::string::npos || at + std::strlen(tag) + 4 > id.size()) return "";
-    std::string hex = id.substr(at + std::strlen(tag), 4);
-    std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return hex;
-}
-
-// USB\VID_0403&PID_6001\A12345: the last part is the adapter's serial number,
-// unless the system made one up (it then holds '&').
 void ReadInstanceId(HDEVINFO devices, SP_DEVINFO_DATA* device, PortIdentity* port) {
     DWORD size = 0;
     SetupDiGetDeviceInstanceIdA(devices, device, nullptr, 0, &size);
     std::vector<char> id(size + 1, '\0');
     if (!size || !SetupDiGetDeviceInstanceIdA(devices, device, id.data(), size, nullptr)) return;
-    const std::string text = id.data();
-    port->vendor_id = HexAfter(text, "VID_");
-    port->product_id = HexAfter(text, "PID_");
-    const size_t last = text.rfind('\\');
-    if (text.rfind("USB\\", 0) == 0 && last != std::string::npos && text.find('&', last) == std::string::npos)
-        port->serial_number = text.substr(last + 1);
+    ReadDeviceInstanceId(id.data(), port);
 }
 
 void AddSetupApiFacts(std::vector<PortIdentity>* ports) {

@@ -18,6 +18,10 @@ struct PortIdentity {
 // Platform: every serial port, sorted by name.
 std::vector<PortIdentity> ListSerialPorts();
 
+// Windows: vendor, product and serial number from a device instance id (USB\ or FTDI's FTDIBUS\);
+// port stays as it is for ids of other buses.
+void ReadDeviceInstanceId(const std::string& id, PortIdentity* port);
+
 // "vid:pid" of a USB adapter, empty for other ports.
 std::string UsbId(const PortIdentity& port);
 // Replaces a usb:SERIAL or usb:VID:PID[:SERIAL] selector by the one port it matches;

@@ -60,7 +60,7 @@ std::string UtcNow() {
 nlohmann::json FieldOrNull(InfoField field) {
     const std::string value = FieldValue(field);
     if (value.find_first_not_of(' ') == std::string::npos) return nullptr;
-    return value;
+    return DeviceTextUtf8(value);
 }
 
 const char* ResultName(int status) {
@@ -75,7 +75,8 @@ int OpenRunLog(const std::string& path, std::string* why) {
     g_log_file = OpenAppendFile(path.c_str());
     g_log_path = path;
     if (g_log_file >= 0) return 1;
-    *why = "cannot open the log " + path + ": " + std::strerror(errno);
+    // EBUSY: another program opened the file without letting others write to it.
+    *why = "cannot open the log " + path + ": " + (errno == EBUSY ? "held by another program" : std::strerror(errno));
     return 0;
 }
 
@@ -83,9 +84,9 @@ const std::string& RunLogPath() { return g_log_path; }
 
 std::string LogRecordText(const LogEntry& entry) {
     nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},
-                             {"operation", entry.operation}, {"port", entry.port}, {"file", nullptr},
+                             {"operation", entry.operation}, {"port", NameUtf8(entry.port)}, {"file", nullptr},
                              {"image_length", nullptr},   {"pages", nullptr},    {"image_sha256", nullptr}};
-    if (!entry.file.empty()) record["file"] = entry.file;
+    if (!entry.file.empty()) record["file"] = NameUtf8(entry.file);
     if (!entry.file.empty() && g_loader.image_loaded) {
         record["image_length"] = g_loader.image_length;
         record["pages"] = SentPageCount(g_loader.image_length);

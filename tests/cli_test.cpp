@@ -1,7 +1,10 @@
 // The tavboot binary as scripts use it: output contract and exit statuses against simulated devices.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "core/loader_state.h"
 #include "image/image_digest.h"
@@ -73,6 +77,36 @@ TEST_F(CliTest, QueriesPrintResultsInTextAndJson) {
     const auto app = nlohmann::json::parse(result.out);
     EXPECT_EQ(app["application"], "TavSim App");
     EXPECT_EQ(app["fw_version"], "FW 3.4");
+}
+
+TEST_F(CliTest, DeviceTextsAndFileNamesKeepEveryByteInJsonAndTheLog) {
+    // A device text's bytes from 0x80 on are the characters of the same number.
+    std::memcpy(config.platform, "Verze \xf8\x9a\x80\xff", 11);
+    std::memcpy(config.hw_version, "\xa0\xe9", 3);
+    const std::string port = StartDevice();
+    const std::string log = TempDir() + "/texts.log";
+    ProcessResult result = RunTavboot({"hwinfo", "--port", port, "--json", "--log", log});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string platform = "Verze \xc3\xb8\xc2\x9a\xc2\x80\xc3\xbf";
+    EXPECT_EQ(nlohmann::json::parse(result.out)["hw_platform"], platform);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["hw_version"], "\xc2\xa0\xc3\xa9");
+    result = RunTavboot({"hwinfo", "--port", StartDevice()});
+    EXPECT_NE(result.out.find("HW platform: " + platform + "\n"), std::string::npos) << result.out;
+    // A name keeps its UTF-8; a byte that is not UTF-8 is escaped the same way.
+    const std::string folder = TempDir() + "/Zkou\x9a" "ka \xce\x94\xce\xbf\xce\xba";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/fw_\xc5\x99.hex";
+    std::ifstream sample(kExamples + "sample.hex", std::ios::binary);
+    std::ofstream(file, std::ios::binary) << sample.rdbuf();
+    result = RunTavboot({"download", "--port", StartDevice(), "--log", log, file});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::ifstream records(log);
+    std::string first, second;
+    std::getline(records, first);
+    std::getline(records, second);
+    EXPECT_EQ(nlohmann::json::parse(first)["hw_platform"], platform);
+    EXPECT_EQ(nlohmann::json::parse(second)["file"],
+              TempDir() + "/Zkou\xc2\x9a" "ka \xce\x94\xce\xbf\xce\xba/fw_\xc5\x99.hex");
 }
 
 TEST_F(CliTest, FailuresPrintTheirBoxAndExitOne) {
@@ -173,6 +207,21 @@ TEST_F(CliTest, PortHeldByAnotherTavbootIsRefusedAndUndisturbed) {
     EXPECT_EQ(result.err, "COM port info: COM open error\ntavboot: " + port +
                               ": Resource temporarily unavailable; the port is held by another program\n");
     EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+}
+
+TEST_F(CliTest, PortItsHolderReleasesHalfASecondLaterIsOpenedOnTheFirstTry) {
+    // Back-to-back runs: the previous holder lets go a moment after this run starts.
+    const std::string port = StartDevice();
+    const int holder = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    std::thread release([holder] {
+        usleep(500000);
+        close(holder);
+    });
+    const ProcessResult result = RunTavboot({"download", "--port", port, kExamples + "sample.hex"});
+    release.join();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("COM open error"), std::string::npos) << result.err;
 }
 
 TEST_F(CliTest, InterruptReleasesThePortAndExits130) {

@@ -100,8 +100,10 @@ TEST(IntelHex, CorruptOrUnsafeFilesAreRefusedWithTheLine) {
         {good + "\r\n\r\n" + eof, "line 2"},                             // blank line
         {HexRecord(2, 0, {0x30, 0x00}) + "\r\n" + HexRecord(0, 0xF7A0, {1}) + "\r\n" + eof,
          "260000"},                                                     // past the image buffer
-        {HexRecord(4, 0, {0, 0}) + "\r\n" + good + "\r\n" + HexRecord(4, 0, {0, 1}) + "\r\n" + eof,
-         "type 04"},                                                    // linear address folding
+        {HexRecord(4, 0, {0, 1}) + "\r\n" + good + "\r\n" + HexRecord(4, 0, {0, 0}) + "\r\n" + good + "\r\n" +
+         eof, "type 04"},                                               // below the image's base
+        {HexRecord(4, 0, {0, 4}) + "\r\n" + good + "\r\n" + HexRecord(4, 0, {0, 8}) + "\r\n" + good + "\r\n" +
+         eof, "260000"},                                                // a later block past the buffer
         {HexRecord(2, 0, {0x10}) + "\r\n" + eof, "2 bytes"},
         {good + "\r\n" + eof + HexRecord(2, 0, {0x10, 0}) + "\r\n" + good + "\r\n" + eof,
          "Intel HEX line 4: data record after the end-of-file record"},  // two files joined with cat
@@ -115,6 +117,28 @@ TEST(IntelHex, CorruptOrUnsafeFilesAreRefusedWithTheLine) {
     DecodeHex(good + "\r\n" + good.substr(0, 15) + "FF\r\n" + eof);
     EXPECT_NE(std::string(g_why).find("line 2"), std::string::npos) << g_why;
     EXPECT_EQ(DecodeHex(good + "\r\n" + eof + "\x1a"), 0x1004) << "text after the end record is not data";
+}
+
+TEST(IntelHex, LaterLinearAddressesPlaceDataAboveTheFirst) {
+    // Data first, then one type 04 value: the second block lies 64 KiB above, not over the first.
+    std::string text;
+    for (uint8_t value : {0x11, 0x22}) {
+        if (value == 0x22) text += HexRecord(4, 0, {0, 1}) + "\n";
+        for (uint16_t at = 0x1000; at < 0x1400; at += 32) text += HexRecord(0, at, std::vector<uint8_t>(32, value)) + "\n";
+    }
+    text += HexRecord(1, 0, {}) + "\n";
+    ASSERT_EQ(DecodeHex(text), 0x11400) << g_why;
+    EXPECT_EQ(g_image[0x1000], 0x11);
+    EXPECT_EQ(g_image[0x13FF], 0x11);
+    EXPECT_EQ(g_image[0x11000], 0x22);
+    EXPECT_EQ(g_image[0x113FF], 0x22);
+    // The value in force at the first data record is the base, whatever came before it.
+    text = HexRecord(4, 0, {0, 0}) + "\n" + HexRecord(4, 0, {0x08, 0x00}) + "\n" + HexRecord(0, 0x1000, {0xAB}) +
+           "\n" + HexRecord(4, 0, {0x08, 0x02}) + "\n" + HexRecord(0, 0x0010, {0xCD}) + "\n" +
+           HexRecord(1, 0, {}) + "\n";
+    ASSERT_EQ(DecodeHex(text), 0x20011) << g_why;
+    EXPECT_EQ(g_image[0x1000], 0xAB);
+    EXPECT_EQ(g_image[0x20010], 0xCD);
 }
 
 TEST(IntelHex, DataBelowTheFirstSentOffsetIsCountedOnce) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <thread>
+#include <utility>
 
 #include "core/loader_state.h"
 #include "link/port_names.h"
@@ -182,6 +183,13 @@ TEST(PortNameTest, Win32PathsCarryTheDevicePrefix) {
     EXPECT_STREQ(path, "\\\\.\\COM12");
     Win32DevicePath("COM123456789", path, 8);
     EXPECT_STREQ(path, "\\\\.\\COM");
+    // On POSIX COM numbers of any size name the on-board lines in order, as Windows numbers them.
+    for (const auto& name : {std::pair<const char*, const char*>{"COM1", "/dev/ttyS0"}, {"COM12", "/dev/ttyS11"},
+                             {"COM256", "/dev/ttyS255"}, {"COM0", "COM0"}, {"COM01", "COM01"}, {"COM1x", "COM1x"},
+                             {"COM", "COM"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"}}) {
+        PortDevicePath(name.first, path, sizeof path);
+        EXPECT_STREQ(path, name.second) << name.first;
+    }
 }
 
 TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilTheFirstCloses) {

@@ -375,12 +375,71 @@ static void RunCloseDuringTransfer(GuiUnderTest& gui, char** arguments) {
     ExpectText(std::to_string(WaitGuiExit(&gui, kWindowWaitMs)), "0", "exit code after close");
 }
 
+// Another program holding a file open, as an editor or a sibling run does: "shared" lets
+// others read and write it, "exclusive" lets no one in. Writes READY when it holds the file.
+// Arguments: file, sharing, then how long to hold it in milliseconds.
+static void RunHoldFile(GuiUnderTest&, char** arguments) {
+    const DWORD share = std::strcmp(arguments[1], "shared") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const HANDLE file = CreateFileA(arguments[0], GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+    Expect(file != INVALID_HANDLE_VALUE, std::string("holds ") + arguments[0]);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::printf("READY\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(std::atoi(arguments[2])));
+    CloseHandle(file);
+}
+
+// The console program double-clicked: alone in a console of its own, it says what it is and
+// waits for Enter before the console closes. Argument: the program.
+static void RunLoneConsole(GuiUnderTest&, char** arguments) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out_read, out_write, in_read, in_write;
+    CreatePipe(&out_read, &out_write, &inherit, 0);
+    CreatePipe(&in_read, &in_write, &inherit, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = in_read;
+    startup.hStdOutput = startup.hStdError = out_write;
+    PROCESS_INFORMATION process = {};
+    std::string command = arguments[0];
+    const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
+                                        nullptr, &startup, &process) != 0;
+    CloseHandle(out_write);
+    CloseHandle(in_read);
+    Expect(started, "console program starts");
+    if (!started) return;
+    Expect(WaitForSingleObject(process.hProcess, 1500) == WAIT_TIMEOUT, "waits for a key");
+    DWORD done = 0;
+    WriteFile(in_write, "\n", 1, &done, nullptr);
+    CloseHandle(in_write);
+    Expect(WaitForSingleObject(process.hProcess, kWindowWaitMs) == WAIT_OBJECT_0, "ends after Enter");
+    std::string output(4096, '\0');
+    DWORD got = 0, total = 0;
+    while (total < output.size() && ReadFile(out_read, &output[total], DWORD(output.size()) - total, &got, nullptr) &&
+           got > 0)
+        total += got;
+    output.resize(total);
+    Expect(output.find("firmware download through the serial bootloader") != std::string::npos &&
+               output.find("tavboot download --port COM3") != std::string::npos,
+           "says what it is and how to run it: " + output);
+    CloseHandle(out_read);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 static void RunResources(GuiUnderTest&, char** arguments) {
     CheckGuiResources(arguments[0]);
 }
 
 static const Scenario kScenarios[] = {
     {"resources", 1, RunResources, false},
+    {"hold-file", 3, RunHoldFile, false},
+    {"lone-console", 1, RunLoneConsole, false},
     {"startup", 0, RunStartup, true},
     {"download-no-file", 0, RunDownloadNoFile, true},
     {"open-files", 3, RunOpenFiles, true},

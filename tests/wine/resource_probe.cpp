@@ -1,4 +1,4 @@
-// The resources linked into tavboot-gui.exe, read from the file: icon, menu and the port dialog template.
+// The resources linked into tavboot-gui.exe, read from the file: icon, menu, the port dialog template, manifest.
 #include "tests/wine/resource_probe.h"
 
 #include <cstring>
@@ -207,6 +207,15 @@ static void CheckPortDialog(HMODULE module) {
     for (const DialogItemLayout& item : kPortDialogItems) CheckDialogItem(reader, base, item);
 }
 
+// UTF-8 as the process code page, and no common-controls version 6: the window keeps its look.
+static void CheckManifest(HMODULE module) {
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST);
+    const char* bytes = found ? static_cast<const char*>(LockResource(LoadResource(module, found))) : nullptr;
+    const std::string text = bytes ? std::string(bytes, SizeofResource(module, found)) : std::string();
+    Expect(text.find(">UTF-8</activeCodePage>") != std::string::npos, "manifest asks for UTF-8 names");
+    Expect(text.find("Common-Controls") == std::string::npos, "manifest keeps the classic controls");
+}
+
 void CheckGuiResources(const char* exe_path) {
     HMODULE module = LoadLibraryExA(exe_path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr) {
@@ -217,5 +226,6 @@ void CheckGuiResources(const char* exe_path) {
     CheckIcon(module);
     CheckMenu(module);
     CheckPortDialog(module);
+    CheckManifest(module);
     FreeLibrary(module);
 }

@@ -41,6 +41,7 @@ sim_pid=""
 
 cleanup() {
     stop_sim
+    [ -n "${holder_pid:-}" ] && kill "$holder_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
@@ -198,8 +199,85 @@ run_console_checks() {
         download 'C:\tavtest\small.hex'
     console console-no-port "" 1 "COM port info: COM open error" hwinfo --port COM8
     console console-hwinfo-adapter "--adapter-latency 16" 0 "HW version: HW 1.0" hwinfo
+    # A device text's bytes from 0x80 on come back as the characters of the same number.
+    console console-texts "--platform $(printf 'Verze\370\232\200\377')" 0 \
+        "\"hw_platform\": \"$(printf 'Verze\303\270\302\232\302\200\303\277')\"" hwinfo --json
+    if wanted console-lone; then
+        drive console-lone lone-console 'C:\tavtest\tavboot.exe'
+        record console-lone $?
+    fi
     # Above COM9 a port opens only by its device path.
     console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
+}
+
+# check_log NAME LOG FILE: the run log (a Unix path) holds records of FILE that ended well.
+check_log() {
+    local name=$1 log=$2 file=$3
+    wanted "$name" || return 0
+    python3 "$here/wine_images.py" check-log "$log" "$file" | sed "s/^/[$name] /"
+    record "$name" "${PIPESTATUS[0]}"
+}
+
+# hold NAME FILE SHARING: another program holds FILE (shared or exclusive) for a minute.
+holder_pid=""
+hold() {
+    rm -f "$work/holder.log"
+    (cd "$drive" && timeout 120 wine gui_driver.exe - hold-file "$2" "$3" 60000) >"$work/holder.log" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 200); do
+        grep -q READY "$work/holder.log" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "[$1] the holder did not start: $(cat "$work/holder.log")"
+}
+
+release() {
+    kill "$holder_pid" 2>/dev/null
+    wait "$holder_pid" 2>/dev/null
+    holder_pid=""
+}
+
+# File names in any script, files other programs hold open, both programs.
+run_name_checks() {
+    local win='C:\tavtest'
+    rm -f "$drive/Δοκιμή/run.log" "$drive/测试/run.log"
+    console names-console "" 0 "BOOT info: Boot successful finished" \
+        download --log "$win\Δοκιμή\run.log" "$win\names\fw_ř.hex"
+    check_flash names-console-flash "$drive/names/fw_ř.hex"
+    check_log names-console-log "$drive/Δοκιμή/run.log" "$win\names\fw_ř.hex"
+    console names-greek "" 0 "BOOT info: Boot successful finished" \
+        download --log "$win\测试\run.log" "$win\Δοκιμή\fw.hex"
+    check_flash names-greek-flash "$drive/Δοκιμή/fw.hex"
+    check_log names-greek-log "$drive/测试/run.log" "$win\Δοκιμή\fw.hex"
+    console names-chinese "" 0 "BOOT info: Boot successful finished" download "$win\测试\fw.hex"
+    check_flash names-chinese-flash "$drive/测试/fw.hex"
+    gui names-gui "" download "$win\names\fw_ř.hex" 4 unpaced - -
+    check_flash names-gui-flash "$drive/names/fw_ř.hex"
+    local deep shallow
+    deep=$(printf '测试%.0s' $(seq 40))
+    shallow=$(printf '固件%.0s' $(seq 20))
+    gui names-gui-long "" download "$win\\$deep\\$shallow\\fw.hex" 4 unpaced - -
+    check_flash names-gui-long-flash "$drive/$deep/$shallow/fw.hex"
+    if wanted held; then
+        hold held-shared "$win\small.hex" shared
+        console held-shared "" 0 "BOOT info: Boot successful finished" download "$win\small.hex"
+        release
+        check_flash held-shared-flash "$drive/small.hex"
+        hold held-exclusive "$win\small.hex" exclusive
+        console held-exclusive "" 1 "small.hex: the file is held by another program" download "$win\small.hex"
+        release
+        # The log: a reader may watch it grow; a program that lets no one write is named as the reason.
+        : >"$drive/Δοκιμή/held.log"
+        hold held-log-shared "$win\Δοκιμή\held.log" shared
+        console held-log-shared "" 0 "BOOT info: Boot successful finished" \
+            download --log "$win\Δοκιμή\held.log" "$win\small.hex"
+        release
+        check_log held-log-shared-log "$drive/Δοκιμή/held.log" "$win\small.hex"
+        hold held-log-exclusive "$win\Δοκιμή\held.log" exclusive
+        console held-log-exclusive "" 1 "held.log: held by another program" \
+            download --log "$win\Δοκιμή\held.log" "$win\small.hex"
+        release
+    fi
 }
 
 run_gui_scenarios() {
@@ -261,6 +339,7 @@ start_display 91 140
 make_prefix
 run_serial_checks
 run_console_checks
+run_name_checks
 run_gui_scenarios
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

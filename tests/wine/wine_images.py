@@ -2,12 +2,15 @@
 """Images for the Wine GUI tests, and the check of the simulated device's flash after a download.
 
   wine_images.py make DIR            writes small.hex, small.tvk, notes.bin and largest.hex
-                                     (objcopy's HEX of the largest image, 249 pages) into DIR
+                                     (objcopy's HEX of the largest image, 249 pages) into DIR,
+                                     and images of 4 pages each under names in other scripts
+  wine_images.py check-log LOG FILE  every record of the run log names FILE and ended well
   wine_images.py pages HEX           the number of pages the loader sends for HEX
   wine_images.py check-flash FLASH HEX
       the flash (as the simulator writes it) must hold every page that the loader
       sends for HEX, and 0xFF everywhere else
 """
+import json
 import subprocess
 import sys
 from pathlib import Path
@@ -15,6 +18,7 @@ from pathlib import Path
 FIRST_OFFSET = 4096
 PAGE = 1024
 LARGEST_LENGTH = 259071
+LONG_NAME = "测试" * 40 + "/" + "固件" * 20 + "/fw.hex"
 
 
 def pattern(length, seed):
@@ -68,6 +72,12 @@ def make(folder):
     (folder / "small.tvk").write_bytes(tvk_text("TAV-SIM-PLATFORM", "HW 1.0", image).encode())
     (folder / "notes.bin").write_bytes(b"not an image\r\n")
     (folder / "largest.bin").write_bytes(pattern(LARGEST_LENGTH - FIRST_OFFSET, 13))
+    # fw_r.hex beside fw_ř.hex: a best-fit name would pick the other image.
+    # The last one: 139 characters, 379 bytes in UTF-8.
+    names = ["names/fw_ř.hex", "names/fw_r.hex", "Δοκιμή/fw.hex", "测试/fw.hex", LONG_NAME]
+    for seed, name in enumerate(names, 21):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(hex_text(FIRST_OFFSET, pattern(3 * PAGE, seed)).encode())
     subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses", hex(FIRST_OFFSET),
                     str(folder / "largest.bin"), str(folder / "largest.hex")], check=True)
 
@@ -90,6 +100,14 @@ def check_flash(flash_path, hex_path):
     return 1 if problems else 0
 
 
+def check_log(log_path, file_name):
+    records = [json.loads(line) for line in Path(log_path).read_text(encoding="utf-8").splitlines()]
+    problems = ["record %d: file %r, result %r" % (i, r["file"], r["result"])
+                for i, r in enumerate(records) if r["file"] != file_name or r["result"] != "ok"]
+    print("log: %d records, %s" % (len(records), "; ".join(problems) or "as run"))
+    return 1 if problems or not records else 0
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "make":
         make(sys.argv[2])
@@ -97,6 +115,8 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "pages":
         print(page_count(decode_hex(Path(sys.argv[2]).read_text())[1]))
         return 0
+    if len(sys.argv) == 4 and sys.argv[1] == "check-log":
+        return check_log(sys.argv[2], sys.argv[3])
     if len(sys.argv) == 4 and sys.argv[1] == "check-flash":
         return check_flash(sys.argv[2], sys.argv[3])
     print(__doc__, file=sys.stderr)
