@@ -51,7 +51,8 @@ enum WorkerStop { kWorkerStopNewWork, kWorkerStopNow };
 // Starts `tavboot --worker <arguments>` with input on its standard input (then closed).
 // Returns nullptr when no process could be started.
 WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_flags, const std::string& input);
-// Waits up to timeout_ms until any worker has output or has ended, and takes what arrived.
+// Waits up to timeout_ms until any worker has output or has ended, and takes what arrived;
+// when no worker has a pipe left open, waits for their processes to end.
 void WaitForWorkers(const std::vector<WorkerProcess*>& workers, int timeout_ms);
 // The next whole event line the worker sent (1), or none yet (0). Malformed lines are skipped.
 int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event);

@@ -144,8 +144,8 @@ void WaitForWorkers(const std::vector<WorkerProcess*>& workers, int timeout_ms) 
     if (!fds.empty() && poll(fds.data(), fds.size(), timeout_ms) > 0)
         for (size_t i = 0; i < fds.size(); ++i)
             if (fds[i].revents) Drain(ends[i], texts[i]);
-    if (fds.empty()) usleep(useconds_t(timeout_ms) * 1000);
-    for (WorkerProcess* worker : workers) Reap(worker, WNOHANG);
+    // Once every pipe is closed only the ends of the processes are left to wait for.
+    for (WorkerProcess* worker : workers) Reap(worker, fds.empty() ? 0 : WNOHANG);
 }
 
 int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event) {
