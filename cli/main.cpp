@@ -7,6 +7,7 @@
 #include "core/loader_state.h"
 #include "ports/ports.h"
 #include "production/production.h"
+#include "production/worker.h"
 #include "simulation/simulation.h"
 
 namespace {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     GuardProcess();
     ResetLoaderState();
     InitConsole();
+    if (IsWorkerCall(argc, argv)) return FinishOutput(RunWorker(argc, argv));
     Arguments args;
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;

@@ -31,6 +31,8 @@ std::string FieldValue(InfoField field);
 // Ends an in-place progress line so the next output starts on a line of its own.
 void EndProgressLine();
 double MonotonicSeconds();
+// Called with every status text after it was shown; nullptr: nobody listens.
+extern void (*g_status_listener)(const char* text);
 
 // Platform: 1 when stderr is a terminal (progress is then drawn in place).
 int StderrIsTerminal();

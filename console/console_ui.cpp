@@ -8,6 +8,7 @@
 #include "core/loader_state.h"
 
 ConsoleState g_console;
+void (*g_status_listener)(const char* text) = nullptr;
 
 namespace {
 
@@ -66,8 +67,9 @@ void SetStatusText(const char* text) {
     // The page transfer starts right after the erase acknowledgement.
     if (std::strcmp(text, "BOOT device: erase finished") == 0) g_console.transfer_started = MonotonicSeconds();
     const bool page = std::strncmp(text, kPagePrefix, sizeof kPagePrefix - 1) == 0;
-    if (page && g_console.stderr_is_terminal) return ShowProgress();
-    PrintLine("status: ", text);
+    if (page && g_console.stderr_is_terminal) ShowProgress();
+    else PrintLine("status: ", text);
+    if (g_status_listener) g_status_listener(text);
 }
 
 void ShowMessage(const char* text, const char* caption, MessageIcon icon) {

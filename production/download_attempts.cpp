@@ -8,6 +8,7 @@
 #include "image/image_file.h"
 #include "link/serial.h"
 #include "production/production.h"
+#include "production/worker.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
     int status = kExitFailed;
     for (*attempts = 1;; ++*attempts) {
         PrepareInterruptRecord({operation, options.port, file, kExitInterrupted, *attempts, 0}, started);
+        ReportWorkerEvent({"attempt", {{"number", std::to_string(*attempts)}}});
         // A parent that serves several ports has loaded the image for all of them.
         status = g_loader.image_loaded ? DownloadLoadedImage(options) : LoadAndDownload(options, file);
         if (status == kExitOk || *attempts > options.retries || !IsRetryableFailure(g_console.last_box)) break;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "console/console.h"
 #include "link/serial.h"
@@ -19,6 +20,13 @@ namespace {
 char g_leftover_file[4096];
 char g_leftover_folder[4096];
 
+const char kInterruptText[] =
+    "\ninterrupted: the port is released; a device that entered its bootloader stays there "
+    "until the next download\n";
+// In a worker: its result event for an interrupt, written to the supervisor by the handler.
+char g_interrupt_report[1024];
+size_t g_interrupt_report_length = 0;
+
 // Only system calls here (ClosePort is an ioctl and a close), then write and _exit.
 // ClosePort also drops the line's exclusive flag, which would otherwise outlive
 // this process while another one (a simulator, a getty) keeps the line open.
@@ -26,11 +34,12 @@ void OnInterrupt(int) {
     ClosePort();
     AppendInterruptRecord();
     RemoveInterruptLeftovers();
-    static const char kText[] =
-        "\ninterrupted: the port is released; a device that entered its bootloader stays there "
-        "until the next download\n";
-    const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+    const ssize_t ignored = write(STDERR_FILENO, kInterruptText, sizeof kInterruptText - 1);
     (void)ignored;
+    if (g_interrupt_report_length) {
+        const ssize_t also_ignored = write(STDOUT_FILENO, g_interrupt_report, g_interrupt_report_length);
+        (void)also_ignored;
+    }
     _exit(kExitInterrupted);
 }
 
@@ -66,6 +75,15 @@ void RemoveOnInterrupt(const char* file, const char* folder) {
 void RemoveInterruptLeftovers() {
     if (g_leftover_file[0]) unlink(g_leftover_file);
     if (g_leftover_folder[0]) rmdir(g_leftover_folder);
+}
+
+std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
+
+void SetInterruptReport(const std::string& line) {
+    g_interrupt_report_length = 0;
+    if (line.size() > sizeof g_interrupt_report) return;
+    line.copy(g_interrupt_report, line.size());
+    g_interrupt_report_length = line.size();
 }
 
 void InstallInterruptHandler() {

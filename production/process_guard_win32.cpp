@@ -1,25 +1,36 @@
 // The process on Windows: Ctrl-C releasing the port at once; the system guards the rest.
 #include <windows.h>
 
+#include <string>
+
 #include "console/console.h"
 #include "link/serial.h"
 #include "production/production.h"
 
 namespace {
 
+const char kInterruptText[] =
+    "\ninterrupted: the port is released; a device that entered its bootloader stays there "
+    "until the next download\n";
+std::string g_interrupt_report;  // set before the handler is installed, then only read
+
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
     ClosePort();
     AppendInterruptRecord();
-    static const char kText[] =
-        "\ninterrupted: the port is released; a device that entered its bootloader stays there "
-        "until the next download\n";
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kInterruptText, sizeof kInterruptText - 1, &written, nullptr);
+    if (!g_interrupt_report.empty())
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_interrupt_report.data(), DWORD(g_interrupt_report.size()),
+                  &written, nullptr);
     ExitProcess(kExitInterrupted);
 }
 
 }  // namespace
+
+std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
+
+void SetInterruptReport(const std::string& line) { g_interrupt_report = line; }
 
 // Windows gives every process its standard handles and raises no signal on a broken pipe.
 void GuardProcess() {}

@@ -65,6 +65,8 @@ struct LogEntry {
 // never interleave. Opens path for appending (created when missing). Returns 0 with why when
 // it cannot be opened. Processes forked afterwards share the open log.
 int OpenRunLog(const std::string& path, std::string* why);
+// The path the run log was opened with, empty when none.
+const std::string& RunLogPath();
 // Appends the record of entry, with the image, identity and last box of the loader
 // and console state as the operation left them. Nothing when no log is open.
 void WriteLogRecord(const LogEntry& entry);
@@ -85,5 +87,9 @@ void GuardProcess();
 // log record, says that the operation was interrupted (and the device stays in its
 // bootloader during a download) and ends the process with status 130.
 void InstallInterruptHandler();
+// The line an interrupt prints on stderr, without its line ends.
+std::string InterruptNotice();
+// In a worker: line goes to standard output when an interrupt ends the process.
+void SetInterruptReport(const std::string& line);
 // A file and its folder that an interrupt removes before the process ends; empty texts: none.
 void RemoveOnInterrupt(const char* file, const char* folder);

@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "production/production.h"
+#include "production/worker.h"
 
 namespace {
 
@@ -16,6 +17,8 @@ int NotOnWindows(const char* what) {
 int RunStation(const DeviceOptions&, const std::vector<std::string>&, const std::string&, int) {
     return NotOnWindows("station");
 }
+
+int ServeStationPort(const DeviceOptions&, const std::string&) { return NotOnWindows("station"); }
 
 int DownloadOnSeveralPorts(const DeviceOptions&, const std::vector<std::string>&, const std::string&,
                            std::vector<PortResult>*) {

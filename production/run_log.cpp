@@ -18,6 +18,7 @@
 namespace {
 
 int g_log_file = -1;
+std::string g_log_path;
 
 // The interrupted record in two parts around its seconds, ready for a signal handler.
 const double kSecondsMark = 987654.321;
@@ -72,10 +73,13 @@ const char* ResultName(int status) {
 
 int OpenRunLog(const std::string& path, std::string* why) {
     g_log_file = OpenAppendFile(path.c_str());
+    g_log_path = path;
     if (g_log_file >= 0) return 1;
     *why = "cannot open the log " + path + ": " + std::strerror(errno);
     return 0;
 }
+
+const std::string& RunLogPath() { return g_log_path; }
 
 std::string LogRecordText(const LogEntry& entry) {
     nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},

@@ -1,9 +1,7 @@
-// tavboot download on several ports: one process per port, their reports merged here.
-#include <poll.h>
+// tavboot download on several ports: one worker per port, their events merged here.
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,74 +13,54 @@
 #include "image/image_file.h"
 #include "production/process_guard.h"
 #include "production/production.h"
+#include "production/worker.h"
 
 namespace {
 
 struct PortRun {
     std::string port;
-    pid_t pid;
-    int output;           // read end of the child's stderr, -1 once closed
-    std::string pending;  // an incomplete line
-    std::string phase;    // latest status text
-    std::string box;      // latest message box line
+    WorkerProcess* worker;  // nullptr once it has ended, or when none could be started
+    std::string phase;      // latest status text
+    std::string box;        // the message of its result
     unsigned pages_done;
     double started;
-    double finished;      // 0 while running
+    double finished;        // 0 while running
     int status;
-    int attempts;         // 1 + the "retry:" lines seen
+    int attempts;
+    bool has_result;
+    WorkerEvent result;     // its result event, when one arrived
 };
 
 volatile sig_atomic_t g_interrupted = 0;
 
 void OnParentInterrupt(int) { g_interrupted = 1; }
 
-const char kPagePrefix[] = "status:  BOOTLoader, Write page ";
-
-// Every child sends the image the parent loaded, never a later state of the file.
-pid_t StartChild(const DeviceOptions& device, const std::string& port, const std::string& file, int* output) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        EndWithParent(parent);
-        close(fds[0]);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[1]);
-        g_console.stderr_is_terminal = 0;
-        DeviceOptions own = device;
-        own.port = port;
-        std::fflush(stdout);
-        int attempts = 1;
-        std::exit(DownloadWithRetries(own, file, "download", &attempts));
-    }
-    close(fds[1]);
-    *output = fds[0];
-    return pid;
+void TakeEvent(PortRun& run, const WorkerEvent& event) {
+    if (event.name == "phase") run.phase = event.Field("text");
+    if (event.name == "page") run.pages_done = unsigned(std::atoi(event.Field("done").c_str()));
+    if (event.name == "attempt") run.attempts = std::max(run.attempts, std::atoi(event.Field("number").c_str()));
+    if (event.name != "result") return;
+    run.result = event;
+    run.has_result = true;
+    run.attempts = std::max(run.attempts, std::atoi(event.Field("attempts").c_str()));
 }
 
-void TakeLine(PortRun& run, const std::string& line) {
-    if (line.rfind(kPagePrefix, 0) == 0) run.pages_done = unsigned(std::atoi(line.c_str() + sizeof kPagePrefix - 1)) + 1;
-    if (line.rfind("retry: ", 0) == 0) ++run.attempts;
-    else if (line.rfind("status: ", 0) == 0) run.phase = line.substr(8);
-    else if (!line.empty() && line.rfind("tavboot: ", 0) != 0) run.box = line;
-    if (!g_console.stderr_is_terminal) std::fprintf(stderr, "[%s] %s\n", run.port.c_str(), line.c_str());
+// What the worker said: its events, and its human lines shown as they are, with the port before them.
+void TakeOutput(PortRun& run) {
+    WorkerEvent event;
+    while (NextWorkerEvent(run.worker, &event)) TakeEvent(run, event);
+    std::string line;
+    while (NextWorkerLine(run.worker, &line))
+        if (!g_console.stderr_is_terminal) std::fprintf(stderr, "[%s] %s\n", run.port.c_str(), line.c_str());
 }
 
-void ReadOutput(PortRun& run) {
-    char buffer[4096];
-    const ssize_t got = read(run.output, buffer, sizeof buffer);
-    if (got <= 0) {
-        close(run.output);
-        run.output = -1;
-        return;
-    }
-    run.pending.append(buffer, size_t(got));
-    size_t end;
-    while ((end = run.pending.find('\n')) != std::string::npos) {
-        TakeLine(run, run.pending.substr(0, end));
-        run.pending.erase(0, end + 1);
-    }
+void Finish(PortRun& run, int exit_status) {
+    run.finished = MonotonicSeconds();
+    const WorkerVerdict verdict = JudgeWorker(run.has_result ? &run.result : nullptr, exit_status);
+    run.status = verdict.status;
+    run.box = verdict.message;
+    EndWorker(run.worker);
+    run.worker = nullptr;
 }
 
 // A line cut to the terminal's width, so that no line wraps and the redraw stays in place.
@@ -110,38 +88,27 @@ void DrawProgress(const std::vector<PortRun>& runs, unsigned pages, bool redraw)
     std::fflush(stderr);
 }
 
-void WaitForChildren(std::vector<PortRun>& runs, unsigned pages) {
+void Supervise(std::vector<PortRun>& runs, unsigned pages) {
     bool drawn = false;
     for (;;) {
-        if (g_interrupted)
-            for (PortRun& run : runs) if (!run.finished) kill(run.pid, SIGTERM);
-        std::vector<pollfd> fds;
-        std::vector<PortRun*> owners;
+        std::vector<WorkerProcess*> running;
         for (PortRun& run : runs) {
-            if (run.output < 0) continue;
-            fds.push_back({run.output, POLLIN, 0});
-            owners.push_back(&run);
+            if (!run.worker) continue;
+            if (g_interrupted) StopWorker(run.worker, kWorkerStopNow);
+            running.push_back(run.worker);
         }
-        if (fds.empty()) break;
-        if (poll(fds.data(), fds.size(), 200) > 0)
-            for (size_t i = 0; i < fds.size(); ++i) if (fds[i].revents) ReadOutput(*owners[i]);
+        if (running.empty()) break;
+        WaitForWorkers(running, 200);
         for (PortRun& run : runs) {
-            int raw = 0;
-            if (run.finished || waitpid(run.pid, &raw, WNOHANG) != run.pid) continue;
-            run.finished = MonotonicSeconds();
-            run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
+            int exit_status = 0;
+            if (!run.worker) continue;
+            TakeOutput(run);
+            if (WorkerFinished(run.worker, &exit_status)) Finish(run, exit_status);
         }
         if (g_console.stderr_is_terminal) {
             DrawProgress(runs, pages, drawn);
             drawn = true;
         }
-    }
-    for (PortRun& run : runs) {
-        int raw = 0;
-        if (run.finished) continue;
-        waitpid(run.pid, &raw, 0);
-        run.finished = MonotonicSeconds();
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
     }
 }
 
@@ -175,17 +142,21 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     sigemptyset(&action.sa_mask);
     // A hang-up too ends the children first, so that no port stays held.
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+    const std::string image = LoadedImageInput();
     std::vector<PortRun> runs;
     for (const std::string& port : ports) {
-        PortRun run{port, -1, -1, "", "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1};
-        run.pid = StartChild(device, port, file, &run.output);
-        if (run.pid < 0) {
+        PortRun run{port, nullptr, "starting", "", 0, MonotonicSeconds(), 0, kExitFailed, 1, false, {}};
+        DeviceOptions own = device;
+        own.port = port;
+        run.worker = StartWorker(WorkerArguments("download", own, file, true),
+                                 kWorkerEndsWithSupervisor | kWorkerRelaysStderr, image);
+        if (!run.worker) {
             run.finished = run.started;
             run.box = "cannot start a process for this port";
         }
         runs.push_back(run);
     }
-    WaitForChildren(runs, pages);
+    Supervise(runs, pages);
     PrintSummary(runs, device.retries > 0);
     int status = kExitOk;
     for (const PortRun& run : runs) {

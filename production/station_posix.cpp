@@ -1,8 +1,6 @@
-// tavboot station: each port in a process of its own waits for a board, downloads it, waits for its removal.
-#include <poll.h>
+// tavboot station: each port's worker waits for a board, downloads it, waits for its removal; the station counts.
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "production/production.h"
+#include "production/worker.h"
 
 namespace {
 
@@ -33,11 +32,10 @@ void OnNoNewBoards(int) { g_no_new_boards = 1; }
 
 struct StationPort {
     std::string port;
-    pid_t pid;
-    int results;  // read end: one byte a board, 'o' ok, 'f' failed
+    WorkerProcess* worker;  // nullptr once it has ended, or when none could be started
     int ok;
     int failed;
-    int status;   // the port process's exit status
+    int status;             // the worker's exit status, -1 while it runs or when it never started
 };
 
 // A board is there when the port exists and something answers the application-info
@@ -77,55 +75,17 @@ void WaitForRemoval(const std::string& port, pid_t station) {
     }
 }
 
-[[noreturn]] void ServePort(const DeviceOptions& device, const std::string& file, int results, pid_t station) {
-    struct sigaction action {};
-    action.sa_handler = OnNoNewBoards;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, nullptr);
-    InstallInterruptHandler();
-    g_console.stderr_is_terminal = 0;
-    g_console.line_prefix = "[" + device.port + "] ";
-    while (WaitForBoard(device.port, station)) {
-        int attempts = 1;
-        const int status = DownloadWithRetries(device, file, "station", &attempts);
-        const char outcome = status == kExitOk ? 'o' : 'f';
-        if (write(results, &outcome, 1) != 1) break;
-        if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
-        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), g_console.last_box.c_str());
-        WaitForRemoval(device.port, station);
-        ResetLoaderState();
-        InitConsole();
-        g_console.stderr_is_terminal = 0;
-        g_console.line_prefix = "[" + device.port + "] ";
-    }
-    std::exit(kExitOk);
-}
-
-// Each port's process leads a process group of its own: a terminal's Ctrl-C reaches
+// Each port's worker leads a process group of its own: a terminal's Ctrl-C reaches
 // only the station, which decides what the ports do.
 void StartPort(const DeviceOptions& device, const std::string& file, StationPort* port) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const pid_t station = getpid();
-    port->pid = fork();
-    if (port->pid == 0) {
-        setpgid(0, 0);
-        close(fds[0]);
-        DeviceOptions own = device;
-        own.port = port->port;
-        ServePort(own, file, fds[1], station);
-    }
-    close(fds[1]);
-    port->results = fds[0];
-    if (port->pid >= 0) return;
-    close(port->results);
-    port->results = -1;
+    DeviceOptions own = device;
+    own.port = port->port;
+    port->worker = StartWorker(WorkerArguments("station", own, file, false), kWorkerOwnProcessGroup, "");
 }
 
-void SignalPorts(const std::vector<StationPort>& ports, int signal) {
+void SignalPorts(const std::vector<StationPort>& ports, WorkerStop how) {
     for (const StationPort& port : ports)
-        if (port.pid > 0 && port.status < 0) kill(port.pid, signal);
+        if (port.worker) StopWorker(port.worker, how);
 }
 
 int TotalOk(const std::vector<StationPort>& ports) {
@@ -134,47 +94,38 @@ int TotalOk(const std::vector<StationPort>& ports) {
     return total;
 }
 
-void ReadResults(StationPort& port) {
-    char outcomes[64];
-    const ssize_t got = read(port.results, outcomes, sizeof outcomes);
-    if (got <= 0) {
-        close(port.results);
-        port.results = -1;
+// A board counts by its result event; an interrupted download is neither done nor failed.
+void TakeResults(StationPort& port) {
+    WorkerEvent event;
+    while (NextWorkerEvent(port.worker, &event)) {
+        if (event.name != "result" || event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) continue;
+        (JudgeWorker(&event, kExitOk).status == kExitOk ? port.ok : port.failed) += 1;
     }
-    for (ssize_t i = 0; i < got; ++i) (outcomes[i] == 'o' ? port.ok : port.failed) += 1;
-}
-
-void Reap(std::vector<StationPort>& ports) {
-    for (StationPort& port : ports) {
-        int raw = 0;
-        if (port.pid <= 0 || port.status >= 0 || waitpid(port.pid, &raw, WNOHANG) != port.pid) continue;
-        port.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted;
-    }
-}
-
-bool AllEnded(const std::vector<StationPort>& ports) {
-    for (const StationPort& port : ports)
-        if (port.pid > 0 && (port.status < 0 || port.results >= 0)) return false;
-    return true;
 }
 
 void Supervise(std::vector<StationPort>& ports, int boards) {
     int stopping = 0;
-    while (!AllEnded(ports)) {
-        std::vector<pollfd> fds;
-        for (const StationPort& port : ports) fds.push_back({port.results, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), 200) > 0)
-            for (size_t i = 0; i < fds.size(); ++i)
-                if (fds[i].revents) ReadResults(ports[i]);
-        Reap(ports);
+    for (;;) {
+        std::vector<WorkerProcess*> running;
+        for (const StationPort& port : ports)
+            if (port.worker) running.push_back(port.worker);
+        if (running.empty()) break;
+        WaitForWorkers(running, 200);
+        for (StationPort& port : ports) {
+            if (!port.worker) continue;
+            TakeResults(port);
+            if (!WorkerFinished(port.worker, &port.status)) continue;
+            EndWorker(port.worker);
+            port.worker = nullptr;
+        }
         const int wanted = g_interrupts ? 1 + (g_interrupts > 1) : boards && TotalOk(ports) >= boards ? 1 : 0;
         if (wanted == 1 && stopping == 0) {
             if (g_interrupts) std::fprintf(stderr, "station: no new boards; running downloads finish "
                                                    "(Ctrl-C again interrupts them)\n");
             else std::fprintf(stderr, "station: %d boards done\n", TotalOk(ports));
-            SignalPorts(ports, SIGUSR1);
+            SignalPorts(ports, kWorkerStopNewWork);
         }
-        if (wanted == 2 && stopping < 2) SignalPorts(ports, SIGTERM);
+        if (wanted == 2 && stopping < 2) SignalPorts(ports, kWorkerStopNow);
         if (wanted > stopping) stopping = wanted;
     }
 }
@@ -184,7 +135,7 @@ int PrintCounts(const std::vector<StationPort>& ports) {
     std::fprintf(stderr, "\n%-24s %6s %6s\n", "port", "ok", "failed");
     for (const StationPort& port : ports) {
         std::fprintf(stderr, "%-24s %6d %6d\n", port.port.c_str(), port.ok, port.failed);
-        if (port.failed || port.pid < 0 || port.status == kExitFailed) status = status == kExitOk ? kExitFailed : status;
+        if (port.failed || port.status < 0 || port.status == kExitFailed) status = status == kExitOk ? kExitFailed : status;
         if (port.status == kExitInterrupted) status = kExitInterrupted;
     }
     return status;
@@ -203,9 +154,35 @@ int RunStation(const DeviceOptions& device, const std::vector<std::string>& port
     std::fflush(stdout);
     std::vector<StationPort> station;
     for (const std::string& port : ports) {
-        station.push_back({port, -1, -1, 0, 0, -1});
+        station.push_back({port, nullptr, 0, 0, -1});
         StartPort(device, file, &station.back());
     }
     Supervise(station, boards);
     return PrintCounts(station);
+}
+
+int ServeStationPort(const DeviceOptions& device, const std::string& file) {
+    const pid_t station = getppid();
+    struct sigaction action {};
+    action.sa_handler = OnNoNewBoards;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+    InstallInterruptHandler();
+    g_console.stderr_is_terminal = 0;
+    g_console.line_prefix = "[" + device.port + "] ";
+    while (WaitForBoard(device.port, station)) {
+        const double started = MonotonicSeconds();
+        int attempts = 1;
+        const int status = DownloadWithRetries(device, file, "station", &attempts);
+        if (!ReportWorkerResult(status, attempts, MonotonicSeconds() - started)) break;
+        if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
+        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), g_console.last_box.c_str());
+        WaitForRemoval(device.port, station);
+        ResetLoaderState();
+        InitConsole();
+        g_console.stderr_is_terminal = 0;
+        g_console.line_prefix = "[" + device.port + "] ";
+    }
+    return kExitOk;
 }
