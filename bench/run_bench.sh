@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds tavboot for speed and runs every download benchmark; about four minutes of real time.
+# Builds tavboot for speed and runs every download benchmark; about six minutes of real time.
 # Usage: bench/run_bench.sh [--devices N] [PAGES...]   (defaults: 8 devices, pages 1 16 249)
 set -euo pipefail
 cd "$(dirname "$0")/.."

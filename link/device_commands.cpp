@@ -2,6 +2,7 @@
 #include "link/device_commands.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "core/loader_state.h"
@@ -46,23 +47,41 @@ int DiscardUntilQuiet(uint32_t quiet_ms) {
     }
 }
 
+// The latest held bytes are the request's own: the echo has come whole.
+static int EchoEnds(const uint8_t* latest, int held, const uint8_t* request) {
+    return held == kEnterBootFrameSize && std::memcmp(latest, request, kEnterBootFrameSize) == 0;
+}
+
 void RequestBootMode(uint8_t* transmit, uint8_t* receive) {
     BuildEnterBootFrame(g_loader.enter_boot_value, transmit);
     const double sent = MonotonicMs();
     WritePort(transmit, kEnterBootFrameSize);
     // The application echoes the request, but whether it did shows only in
-    // whether the bootloader answers the sync byte afterwards. A whole echo
-    // leaves nothing behind; the rest of a short one may still be held by the
-    // line and would pass for the sync status: it is waited for as long as any
+    // whether the bootloader answers the sync byte afterwards. An echo that came
+    // whole (the request's own bytes, last) leaves nothing behind. The rest of a
+    // short one may still be held by the line and would pass for the sync
+    // status, and bytes of an earlier operation still held may have come before
+    // it: the line is read until the echo's end has come, for as long as any
     // line can hold it.
     g_loader.answer_hold_ms = kLongestHoldMs;
-    int got = ReadPort(receive, kEnterBootFrameSize);
-    if (got < kEnterBootFrameSize) {
-        const double window = kEnterBootFrameSize + g_loader.read_timeout_ms;
-        const double give_up = sent + window + kLongestHoldMs + kHoldMarginMs;
-        got += ReadUntil(receive + got, kEnterBootFrameSize - got, give_up);
+    uint8_t arrived[kEnterBootFrameSize];
+    int count = ReadPort(receive, kEnterBootFrameSize);
+    std::memcpy(arrived, receive, static_cast<size_t>(count));
+    uint8_t latest[kEnterBootFrameSize];  // the latest bytes, oldest first
+    int held = 0;
+    const double give_up = sent + kEnterBootFrameSize + g_loader.read_timeout_ms + kLongestHoldMs + kHoldMarginMs;
+    for (;;) {
+        // Bytes after the echo's end in the same read answer nothing that was asked: dropped.
+        for (int i = 0; i < count && !EchoEnds(latest, held, transmit); ++i) {
+            if (held == kEnterBootFrameSize) std::memmove(latest, latest + 1, static_cast<size_t>(--held));
+            latest[held++] = arrived[i];
+        }
+        if (EchoEnds(latest, held, transmit)) break;
+        const double left = std::ceil(give_up - MonotonicMs());
+        count = left > 0 ? ReadWaiting(arrived, kEnterBootFrameSize, static_cast<uint32_t>(left)) : 0;
+        if (count == 0) break;
     }
-    g_loader.echo_whole = got == kEnterBootFrameSize;
+    g_loader.echo_whole = static_cast<uint8_t>(EchoEnds(latest, held, transmit));
     g_loader.echo_arrival_ms = MonotonicMs();
     if (g_loader.echo_whole) NoteAnswerDelay(sent, g_loader.echo_arrival_ms, 2 * kEnterBootFrameSize);
 }

@@ -23,7 +23,7 @@ namespace {
 // One page: the page count is ((length - 4096) >> 10) + 1.
 const std::vector<uint8_t> kImage = PatternImage(4096 + 1024 - 32, 23);
 
-class LateAnswerTest : public BootTest, public ::testing::WithParamInterface<int> {
+class PhaseTest : public BootTest {
 protected:
     // A fresh device, then part of a timer period, so that each run meets the
     // adapter's timer at another phase.
@@ -36,6 +36,8 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(phase_ms));
     }
 };
+
+class LateAnswerTest : public PhaseTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(LateAnswerTest, HwInfoShowsTheExactIdentityOrFailsAtEveryTimerPhase) {
     const int latency = GetParam();
@@ -57,6 +59,27 @@ TEST_P(LateAnswerTest, HwInfoShowsTheExactIdentityOrFailsAtEveryTimerPhase) {
         } else {
             EXPECT_EQ(fields.size(), 3u) << where << ": only the blanking";
         }
+    }
+}
+
+// Application FW through a 75 ms adapter gives up before the reply comes; the reply
+// then reaches the HW info right after, ahead of its echo, and must not pass for it:
+// the HW info still succeeds with the exact identity.
+TEST_F(PhaseTest, ReplyOfTheOperationBeforeNeverPassesForTheEcho) {
+    const int latency = 75;
+    config.adapter_latency_ms = latency;
+    config.paced = 1;
+    for (int phase = 0; phase < 8; ++phase) {
+        FreshDeviceAtPhase(latency * phase / 8);
+        QueryApplicationFw();
+        ClearUiCalls();
+        QueryHwInfo();
+        const std::vector<std::string> fields = FieldCalls();
+        const std::string where = "phase " + std::to_string(phase);
+        EXPECT_EQ(LastOf(UiMessage), "") << where;
+        ASSERT_EQ(fields.size(), 6u) << where;
+        EXPECT_EQ(fields[3], std::to_string(HwPlatformField) + "=  TAV-SIM-PLATFORM") << where;
+        EXPECT_EQ(fields[5], std::to_string(BootSwVersionField) + "=  BOOT 2.1") << where;
     }
 }
 
@@ -88,7 +111,8 @@ TEST_F(LateDownloadTest, SlowLineIsNamedAfterTheResultAt16MsAndNotOnAStraightLin
         const ProcessResult result = RunTavboot({"download", "--port", device.slave_path, "--json", file});
         ASSERT_EQ(result.status, 0) << result.err;
         const std::vector<std::string> lines = SplitLines(result.err);
-        const size_t box = std::find(lines.begin(), lines.end(), "BOOT info: Boot successful finished") - lines.begin();
+        const size_t box = static_cast<size_t>(
+            std::find(lines.begin(), lines.end(), "BOOT info: Boot successful finished") - lines.begin());
         ASSERT_LT(box, lines.size()) << result.err;
         size_t warning = lines.size();
         for (size_t i = 0; i < lines.size(); ++i)
