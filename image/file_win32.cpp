@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 #include "core/loader_state.h"
+#include "core/operator_ui.h"
 #include "image/image_file.h"
 
 // The first-version record size (76 bytes in a 32-bit build): the dialog is
@@ -19,7 +21,36 @@ static const char kImageFilter[] =
     "Intel Hex files (*.hex)\0*.hex\0"
     "All files (*.*)\0*.*\0";
 
+// Before UTF-8 code pages (Windows 10 version 1903) the ...A dialog would hand back a name of
+// similar characters (fw_r.hex for fw_\u0159.hex): there the dialog is asked in UTF-16 and a
+// name the code page cannot carry is refused.
+static int ChooseInSystemCodePage(char* path, HWND owner_window) {
+    wchar_t filter[sizeof kImageFilter];
+    MultiByteToWideChar(CP_ACP, 0, kImageFilter, sizeof kImageFilter, filter, sizeof kImageFilter);
+    wchar_t chosen[MAX_PATH] = L"";
+    OPENFILENAMEW dialog;
+    std::memset(&dialog, 0, sizeof(dialog));
+    dialog.lStructSize = offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR);
+    dialog.hwndOwner = owner_window;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = chosen;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameW(&dialog)) return 0;
+    char narrow[kPathCapacity];
+    wchar_t back[MAX_PATH];
+    if (WideCharToMultiByte(CP_ACP, 0, chosen, -1, narrow, kPathCapacity, nullptr, nullptr) > 0 &&
+        MultiByteToWideChar(CP_ACP, 0, narrow, -1, back, MAX_PATH) > 0 && std::wcscmp(back, chosen) == 0) {
+        std::memcpy(path, narrow, sizeof narrow);
+        return 1;
+    }
+    ShowMessage("File read error", "File Error", IconError);
+    return 0;
+}
+
 int ChooseImageFile(char* path, void* owner_window) {
+    if (GetACP() != CP_UTF8) return ChooseInSystemCodePage(path, static_cast<HWND>(owner_window));
     char chosen[kPathCapacity];
     chosen[0] = '\0';
     OPENFILENAMEA dialog;

@@ -261,9 +261,12 @@ run_name_checks() {
     # Without UTF-8 as its code page (Windows before 1903) a name the system cannot pass is refused,
     # never replaced by a similar one.
     if wanted names-old-windows; then
-        python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); t = b">UTF-8</activeCodePage>"
+        local program
+        for program in tavboot tavboot-gui; do
+            python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); t = b">UTF-8</activeCodePage>"
 open(sys.argv[2], "wb").write(d.replace(t, b">xxxxx</activeCodePage>") if t in d else b"")' \
-            "$drive/tavboot.exe" "$drive/tavboot-old.exe"
+                "$drive/$program.exe" "$drive/$program-old.exe"
+        done
         (cd "$drive" && timeout 300 wine tavboot-old.exe download "$win\names\fw_ř.hex") 2>&1 |
             tr -d '\r' >"$work/console.log"
         local status=${PIPESTATUS[0]}
@@ -273,6 +276,11 @@ open(sys.argv[2], "wb").write(d.replace(t, b">xxxxx</activeCodePage>") if t in d
             sed "s/^/[names-old-windows] /" "$work/console.log"
             record names-old-windows 1
         fi
+        (cd "$drive" && timeout 600 wine gui_driver.exe "$win\tavboot-gui-old.exe" open-refused \
+            "$win\names\fw_ř.hex") >"$work/driver.log" 2>&1
+        status=$?
+        sed 's/\r$//' "$work/driver.log" | grep -v '^PASS' | sed "s/^/[names-old-windows-gui] /"
+        record names-old-windows-gui "$status"
     fi
     if wanted held; then
         hold held-shared "$win\small.hex" shared
