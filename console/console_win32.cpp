@@ -5,7 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "console/console.h"
@@ -65,9 +65,12 @@ int ArgumentsArrivedWhole(std::string* why) {
     if (arguments == nullptr) return 1;
     int whole = 1;
     for (int i = 1; i < count && whole; ++i) {
-        BOOL replaced = FALSE;
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arguments[i], -1, nullptr, 0, nullptr, &replaced);
-        if (!replaced) continue;
+        // Through the code page and back: a replaced character does not come back as it was.
+        std::string narrow(4 * std::wcslen(arguments[i]) + 1, '\0');
+        std::wstring back(std::wcslen(arguments[i]) + 1, L'\0');
+        WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, &narrow[0], int(narrow.size()), nullptr, nullptr);
+        MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &back[0], int(back.size()));
+        if (std::wcscmp(back.c_str(), arguments[i]) == 0) continue;
         whole = 0;
         *why = "argument " + std::to_string(i) + " holds characters that this Windows cannot pass in its code page " +
                std::to_string(GetACP()) + "; rename the file or use Windows 10 version 1903 or later";

@@ -4,14 +4,11 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 #include "core/loader_state.h"
+#include "core/operator_ui.h"
 #include "image/image_file.h"
-
-// The first-version record size (76 bytes in a 32-bit build): the dialog is
-// asked for without the fields later platform versions added.
-static const DWORD kOpenFileNameFirstVersionSize =
-    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
 
 // Pairs of description and pattern, ended by an empty pair.
 static const char kImageFilter[] =
@@ -19,18 +16,47 @@ static const char kImageFilter[] =
     "Intel Hex files (*.hex)\0*.hex\0"
     "All files (*.*)\0*.*\0";
 
+// The dialog's record, narrow or wide, with the first-version size (76 bytes in a 32-bit
+// build): the dialog is asked for without the fields later platform versions added.
+template <typename Record, typename Text>
+static void PrepareOpenDialog(Record* dialog, HWND owner, const Text* filter, Text* file, DWORD capacity) {
+    std::memset(dialog, 0, sizeof(*dialog));
+    dialog->lStructSize = static_cast<DWORD>(offsetof(Record, lpTemplateName) + sizeof(dialog->lpTemplateName));
+    dialog->hwndOwner = owner;
+    dialog->lpstrFilter = filter;
+    dialog->nFilterIndex = 1;
+    dialog->lpstrFile = file;
+    dialog->nMaxFile = capacity;
+    dialog->Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+}
+
+// Before UTF-8 code pages (Windows 10 version 1903) the ...A dialog would hand back a name of
+// similar characters (fw_r.hex for fw_\u0159.hex): there the dialog is asked in UTF-16 and a
+// name the code page cannot carry is refused.
+static int ChooseInSystemCodePage(char* path, HWND owner_window) {
+    wchar_t filter[sizeof kImageFilter];
+    MultiByteToWideChar(CP_ACP, 0, kImageFilter, sizeof kImageFilter, filter, sizeof kImageFilter);
+    wchar_t chosen[MAX_PATH] = L"";
+    OPENFILENAMEW dialog;
+    PrepareOpenDialog(&dialog, owner_window, filter, chosen, MAX_PATH);
+    if (!GetOpenFileNameW(&dialog)) return 0;
+    char narrow[kPathCapacity];
+    wchar_t back[MAX_PATH];
+    if (WideCharToMultiByte(CP_ACP, 0, chosen, -1, narrow, kPathCapacity, nullptr, nullptr) > 0 &&
+        MultiByteToWideChar(CP_ACP, 0, narrow, -1, back, MAX_PATH) > 0 && std::wcscmp(back, chosen) == 0) {
+        std::memcpy(path, narrow, sizeof narrow);
+        return 1;
+    }
+    ShowMessage("File read error", "File Error", IconError);
+    return 0;
+}
+
 int ChooseImageFile(char* path, void* owner_window) {
+    if (GetACP() != CP_UTF8) return ChooseInSystemCodePage(path, static_cast<HWND>(owner_window));
     char chosen[kPathCapacity];
     chosen[0] = '\0';
     OPENFILENAMEA dialog;
-    std::memset(&dialog, 0, sizeof(dialog));
-    dialog.lStructSize = kOpenFileNameFirstVersionSize;
-    dialog.hwndOwner = static_cast<HWND>(owner_window);
-    dialog.lpstrFilter = kImageFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = chosen;
-    dialog.nMaxFile = kPathCapacity;
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    PrepareOpenDialog(&dialog, static_cast<HWND>(owner_window), kImageFilter, chosen, kPathCapacity);
     if (!GetOpenFileNameA(&dialog)) return 0;
     std::memcpy(path, chosen, sizeof(chosen));
     return 1;

@@ -432,6 +432,13 @@ static void RunLoneConsole(GuiUnderTest&, char** arguments) {
     CloseHandle(process.hProcess);
 }
 
+// A name the program's code page cannot carry: refused, the path field left as it was.
+static void RunOpenRefused(GuiUnderTest& gui, char** arguments) {
+    ChooseFile(gui, arguments[0]);
+    ExpectBox(gui, "File Error", "File read error", "error");
+    ExpectField(gui, kPathField, "", "path field");
+}
+
 static void RunResources(GuiUnderTest&, char** arguments) {
     CheckGuiResources(arguments[0]);
 }
@@ -440,6 +447,7 @@ static const Scenario kScenarios[] = {
     {"resources", 1, RunResources, false},
     {"hold-file", 3, RunHoldFile, false},
     {"lone-console", 1, RunLoneConsole, false},
+    {"open-refused", 1, RunOpenRefused, true},
     {"startup", 0, RunStartup, true},
     {"download-no-file", 0, RunDownloadNoFile, true},
     {"open-files", 3, RunOpenFiles, true},

@@ -258,6 +258,30 @@ run_name_checks() {
     shallow=$(printf '固件%.0s' $(seq 20))
     gui names-gui-long "" download "$win\\$deep\\$shallow\\fw.hex" 4 unpaced - -
     check_flash names-gui-long-flash "$drive/$deep/$shallow/fw.hex"
+    # Without UTF-8 as its code page (Windows before 1903) a name the system cannot pass is refused,
+    # never replaced by a similar one.
+    if wanted names-old-windows; then
+        local program
+        for program in tavboot tavboot-gui; do
+            python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); t = b">UTF-8</activeCodePage>"
+open(sys.argv[2], "wb").write(d.replace(t, b">xxxxx</activeCodePage>") if t in d else b"")' \
+                "$drive/$program.exe" "$drive/$program-old.exe"
+        done
+        (cd "$drive" && timeout 300 wine tavboot-old.exe download "$win\names\fw_ř.hex") 2>&1 |
+            tr -d '\r' >"$work/console.log"
+        local status=${PIPESTATUS[0]}
+        if grep -qF "cannot pass in its code page" "$work/console.log" && [ "$status" -eq 2 ]; then
+            record names-old-windows 0
+        else
+            sed "s/^/[names-old-windows] /" "$work/console.log"
+            record names-old-windows 1
+        fi
+        (cd "$drive" && timeout 600 wine gui_driver.exe "$win\tavboot-gui-old.exe" open-refused \
+            "$win\names\fw_ř.hex") >"$work/driver.log" 2>&1
+        status=$?
+        sed 's/\r$//' "$work/driver.log" | grep -v '^PASS' | sed "s/^/[names-old-windows-gui] /"
+        record names-old-windows-gui "$status"
+    fi
     if wanted held; then
         hold held-shared "$win\small.hex" shared
         console held-shared "" 0 "BOOT info: Boot successful finished" download "$win\small.hex"
