@@ -163,7 +163,9 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     PrintSummary(runs, device.retries > 0);
     int status = kExitOk;
     for (const PortRun& run : runs) {
-        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome});
+        const std::string delay = run.has_result ? run.result.Field("answer_delay_ms") : std::string();
+        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome,
+                            delay.empty() ? -1 : std::atoi(delay.c_str())});
         if (run.status != kExitOk) status = kExitFailed;
     }
     return g_interrupted ? kExitInterrupted : status;

@@ -176,6 +176,7 @@ int ReportWorkerResult(int status, int attempts, double seconds) {
     AddField(&result, "boot_sw_version", BootSwVersionField);
     AddField(&result, "application", ApplicationInfoField);
     AddField(&result, "fw_version", FwVersionField);
+    if (g_loader.answer_count) result.fields.emplace_back("answer_delay_ms", std::to_string(g_loader.answer_delay_ms));
     g_reported_pages = 0;
     return ReportWorkerEvent(result);
 }

@@ -129,6 +129,26 @@ TEST_F(LateDownloadTest, SlowLineIsNamedAfterTheResultAt16MsAndNotOnAStraightLin
     }
 }
 
+TEST_F(LateDownloadTest, EachOfSeveralPortsReportsHowLateItsAnswersCame) {
+    const std::string file = WriteTempFile("fw.hex", MakeIntelHex(kImage, 4096, "\r\n"));
+    config.adapter_latency_ms = 16;
+    config.paced = 1;
+    StartDevice();
+    SimConfig straight = config;
+    straight.adapter_latency_ms = 0;
+    SimDevice other;
+    ASSERT_EQ(SimOpen(&other, &straight), 1);
+    ASSERT_EQ(SimStartThread(&other), 1);
+    const ProcessResult result =
+        RunTavboot({"download", "--port", device.slave_path, "--port", other.slave_path, "--json", file});
+    SimStop(&other);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto ports = nlohmann::json::parse(result.out)["ports"];
+    ASSERT_EQ(ports.size(), 2u) << result.out;
+    EXPECT_GE(ports[0]["answer_delay_ms"], 5) << result.out;
+    EXPECT_LT(ports[1]["answer_delay_ms"], 5) << result.out;
+}
+
 TEST(AnswerDelayTest, MedianAndTotalOfHowLateAnswersCame) {
     ResetLoaderState();
     ForgetAnswerDelays();
