@@ -61,7 +61,7 @@ const char* ResultName(int status) {
     return "failed";
 }
 
-void PrintDownloadJson(const std::vector<PortResult>& results) {
+nlohmann::json DownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
@@ -75,16 +75,42 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
         ports.push_back(port);
         all_ok = all_ok && result.status == kExitOk;
     }
-    const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
+    return {{"ok", all_ok}, {"ports", ports}};
+}
+
+// A file that did not load fails every port alike: the failure's object, around the ports' results.
+void PrintDownloadJson(const std::vector<PortResult>& results) {
+    nlohmann::json out = DownloadJson(results);
+    if (!g_loader.image_loaded) {
+        out["message"] = g_console.last_box;
+        out["outcome"] = OutcomeKey(g_loader.outcome);
+        if (!g_console.last_reason.empty()) out["reason"] = g_console.last_reason;
+    }
     PrintJsonValue(out);
 }
 
-// Several ports: with json, a file that does not load gives the failure's object.
+// With json, an interrupt prints the port's result too: interrupted, its seconds counted then.
+void PrepareInterruptJson(const std::string& port, bool json) {
+    if (!json) return;
+    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted}})
+                                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    const size_t seconds = text.find("\"seconds\": ") + 11;
+    const size_t end = text.find_first_of(",\n", seconds);
+    SetInterruptReport(text.substr(0, seconds) + kInterruptSecondsMark + text.substr(end) + "\n");
+}
+
+// Several ports: a file that does not load fails every port, each with its record, in the
+// same shape as one port's.
 int DownloadOnPorts(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
                     bool json) {
     std::vector<PortResult> results;
     const int status = DownloadOnSeveralPorts(device, ports, file, &results);
-    if (results.empty()) return status == kExitFailed ? PrintJsonFailure(json, status) : status;
+    if (results.empty() && status != kExitFailed) return status;
+    if (results.empty())
+        for (const std::string& port : ports) {
+            WriteLogRecord({"download", port, file, kExitFailed, 1, 0});
+            results.push_back({port, kExitFailed, g_console.last_box, 0, 1, g_loader.outcome});
+        }
     if (json) PrintDownloadJson(results);
     return status;
 }
@@ -107,10 +133,11 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     device.port = all[0];
     const double started = MonotonicSeconds();
     int attempts = 1;
+    PrepareInterruptJson(device.port, json);
     const int status = DownloadWithRetries(device, file, "download", &attempts);
     const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
-        PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts,
+        PrintDownloadJson({{device.port, status, ResultMessage(), MonotonicSeconds() - started, attempts,
                             g_loader.outcome, answer_delay_ms}});
     return status;
 }

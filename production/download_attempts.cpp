@@ -53,6 +53,7 @@ int DownloadLoadedImage(const DeviceOptions& options) {
     if (g_loader.transfer_state == 0) return kExitFailed;
     BeginTransferProgress();
     RefreshInterruptRecord();
+    MarkTransferRunning(1);
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     return g_loader.outcome == kOutcomeOk ? kExitOk : kExitFailed;
@@ -72,7 +73,10 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
                      options.retries + 1, g_console.last_box.c_str());
         ForgetLastAttempt();
     }
-    WriteLogRecord({operation, options.port, file, status, *attempts, MonotonicSeconds() - started});
+    // A record that could not be written fails the operation: the line would miss a board.
+    if (!WriteLogRecord({operation, options.port, file, status, *attempts, MonotonicSeconds() - started}))
+        status = kExitFailed;
+    MarkTransferRunning(0);
     WarnSlowLine();
     return status;
 }

@@ -1,6 +1,7 @@
 // The production line: downloads retried after failures at the line, several ports at once, the
 // station, the run log and the guards of the process.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,9 @@ int OpenRunLog(const std::string& path, std::string* why);
 const std::string& RunLogPath();
 // Appends the record of entry, with the image, identity and last box of the loader
 // and console state as the operation left them. Nothing when no log is open.
-void WriteLogRecord(const LogEntry& entry);
+// Returns 0, saying why on stderr, when the record could not be written whole. From here on the
+// operation's result is settled (SettleOperation).
+int WriteLogRecord(const LogEntry& entry);
 // The record's text without the line end.
 std::string LogRecordText(const LogEntry& entry);
 // Prepares the record an interrupt appends for the operation of entry, started at
@@ -77,6 +80,14 @@ void PrepareInterruptRecord(const LogEntry& entry, double started);
 void RefreshInterruptRecord();
 // Safe in a signal handler: appends the prepared record, its seconds counted up to now.
 void AppendInterruptRecord();
+// Safe in a signal handler: the seconds since the prepared record's start, as a report's text.
+size_t FormatInterruptSeconds(char* out);
+// In a report given to SetInterruptReport, this text stands for those seconds.
+const char kInterruptSecondsMark[] = "987654.321";
+// Why the last record could not be written whole, empty when every record was.
+const std::string& RunLogError();
+// The message of the operation's result: its last box, or why its record failed when only that did.
+std::string ResultMessage();
 
 // Platform: runs first. Closed standard descriptors get the null device, so that no
 // port or file is ever opened as one; a broken output pipe is an error, not a signal.
@@ -87,7 +98,17 @@ void GuardProcess();
 void InstallInterruptHandler();
 // The line an interrupt prints on stderr, without its line ends.
 std::string InterruptNotice();
-// In a worker: line goes to standard output when an interrupt ends the process.
+// line goes to standard output when an interrupt ends the process (a worker's result event, a
+// --json object); kInterruptSecondsMark in it becomes the seconds counted up to the interrupt.
 void SetInterruptReport(const std::string& line);
+// Platform: while held, an interrupt waits; released, it comes.
+void HoldInterrupts(int hold);
+// Platform: settled, the operation's result is fixed (its record written, or none runs): an
+// interrupt then only sets InterruptRequested and the process goes on to tell its true result.
+// PrepareInterruptRecord unsettles it.
+void SettleOperation(int settled);
+// Platform: pages are being sent; once the last one is acknowledged an interrupt settles too.
+void MarkTransferRunning(int running);
+int InterruptRequested();
 // A file and its folder that an interrupt removes before the process ends; empty texts: none.
 void RemoveOnInterrupt(const char* file, const char* folder);

@@ -161,10 +161,12 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     }
     Supervise(runs, pages);
     PrintSummary(runs, device.retries > 0);
+    // 130 only when a download was in fact interrupted; one that finished first counts as it ended.
     int status = kExitOk;
     for (const PortRun& run : runs) {
         results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome});
-        if (run.status != kExitOk) status = kExitFailed;
+        if (run.status != kExitOk && status != kExitInterrupted)
+            status = run.status == kExitInterrupted ? kExitInterrupted : kExitFailed;
     }
-    return g_interrupted ? kExitInterrupted : status;
+    return status;
 }

@@ -57,11 +57,14 @@ bool BoardAnswers(const std::string& port) {
 // The station itself ended (killed): its port processes end with it.
 bool StationGone(pid_t station) { return getppid() != station; }
 
+// Told to stop, by the station or by an interrupt while no download runs.
+bool PortStops(pid_t station) { return g_no_new_boards || InterruptRequested() || StationGone(station); }
+
 bool WaitForBoard(const std::string& port, pid_t station) {
     if (g_no_new_boards) return false;
     std::fprintf(stderr, "[%s] waiting for a board\n", port.c_str());
-    while (!g_no_new_boards && !StationGone(station)) {
-        if (BoardAnswers(port)) return !g_no_new_boards;
+    while (!PortStops(station)) {
+        if (BoardAnswers(port)) return !PortStops(station);
         usleep(kPollInterval);
     }
     return false;
@@ -69,7 +72,7 @@ bool WaitForBoard(const std::string& port, pid_t station) {
 
 void WaitForRemoval(const std::string& port, pid_t station) {
     double last_answer = MonotonicSeconds();
-    while (!g_no_new_boards && !StationGone(station) && MonotonicSeconds() - last_answer < kRemovedAfter) {
+    while (!PortStops(station) && MonotonicSeconds() - last_answer < kRemovedAfter) {
         if (BoardAnswers(port)) last_answer = MonotonicSeconds();
         usleep(kPollInterval);
     }
@@ -169,6 +172,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGUSR1, &action, nullptr);
     InstallInterruptHandler();
+    SettleOperation(1);  // waiting for a board interrupts no download
     g_console.stderr_is_terminal = 0;
     g_console.line_prefix = "[" + device.port + "] ";
     while (WaitForBoard(device.port, station)) {

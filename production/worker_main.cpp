@@ -170,7 +170,7 @@ int ReportWorkerResult(int status, int attempts, double seconds) {
                         {"attempts", std::to_string(attempts)},
                         {"seconds", seconds_text},
                         {"system_error", std::to_string(g_loader.system_error)},
-                        {"message", g_console.last_box}}};
+                        {"message", ResultMessage()}}};
     AddField(&result, "hw_platform", HwPlatformField);
     AddField(&result, "hw_version", HwVersionField);
     AddField(&result, "boot_sw_version", BootSwVersionField);

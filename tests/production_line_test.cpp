@@ -1,6 +1,8 @@
 // A production line through the binary: the run log, retries, the unattended station and ports chosen by adapter.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -241,4 +243,88 @@ TEST_F(ProductionLineTest, UsbSelectorsResolveToTheOnePortThatMatches) {
     EXPECT_NE(result.err.find("no port matches usb:B7; USB ports:\n  /dev/ttyACM0  usb:2341:0043:X9\n"),
               std::string::npos) << result.err;
     unsetenv("TAVBOOT_SYSFS_ROOT");
+}
+
+// Records: a log that takes no records is refused before a byte is sent, never waited on; a
+// record that does not fit is cut off whole and fails the run, said on stderr and in --json.
+TEST_F(ProductionLineTest, ALogRecordIsWrittenWholeOrTheRunFails) {
+    const std::string fifo = TempDir() + "/records.fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string port = StartDevice()->slave_path;
+    for (const std::string& bad : {fifo, TempDir(), std::string("/dev/full")}) {
+        const ProcessResult result = RunTavboot({"download", "--log", bad, "--port", port, kExamples + "sample.hex"}, 30);
+        EXPECT_EQ(result.status, 1) << bad << result.err;
+        EXPECT_NE(result.err.find("not a regular file"), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+    unlink(fifo.c_str());
+
+    // A file system that takes only part of the next record (a size limit stands for a full disk).
+    const std::string first = "{\"earlier\":1}\n";
+    std::ofstream(log) << first;
+    const ProcessResult full = RunTavboot({"download", "--json", "--log", log, "--port", port, kExamples + "sample.hex"},
+                                          120, [&] {
+                                              signal(SIGXFSZ, SIG_IGN);
+                                              const rlimit limit{first.size() + 100, first.size() + 100};
+                                              setrlimit(RLIMIT_FSIZE, &limit);
+                                          });
+    EXPECT_EQ(full.status, 1) << full.err;
+    EXPECT_NE(full.err.find("tavboot: cannot write to the log " + log + ": File too large"), std::string::npos)
+        << full.err;
+    EXPECT_NE(json::parse(full.out)["ports"][0]["message"].get<std::string>().find("cannot write to the log"),
+              std::string::npos) << full.out;
+    EXPECT_EQ(std::filesystem::file_size(log), first.size());
+    EXPECT_EQ(RunTavboot({"download", "--log", log, "--port", port, kExamples + "sample.hex"}).status, 0);
+    EXPECT_EQ(Records().size(), 2u);
+}
+
+// Records: Ctrl-C just after the last page leaves the true record; an interrupted download or
+// query prints its object; an idle station ended claims no interruption; a file that does not load
+// gives several ports one record and one entry each.
+TEST_F(ProductionLineTest, EveryOperationLeavesOneTrueRecordAndOneObject) {
+    const std::string port = StartDevice()->slave_path;
+    for (size_t run = 1; run <= 5; ++run) {
+        BackgroundProcess late = StartTavboot({"download", "--json", "--log", log, "--port", port,
+                                               kExamples + "sample.hex"}, true);
+        ASSERT_TRUE(WaitForStderr(&late, "Boot successful finished", 60)) << late.err;
+        kill(-late.pid, SIGINT);
+        EXPECT_EQ(FinishProcess(&late, 30), 0) << late.err;
+        ASSERT_EQ(Records().size(), run);
+        EXPECT_EQ(Records().back()["result"], "ok");
+        EXPECT_EQ(json::parse(late.out)["ports"][0]["result"], "ok");
+    }
+    config.paced = 1;
+    BackgroundProcess cut = StartTavboot({"download", "--json", "--port", StartDevice()->slave_path,
+                                          kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&cut, "Write page 1", 60)) << cut.err;
+    kill(-cut.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&cut, 30), 130);
+    const json interrupted = json::parse(cut.out, nullptr, false);
+    EXPECT_EQ(interrupted["ports"][0]["result"], "interrupted") << cut.out;
+    EXPECT_GT(interrupted["ports"][0]["seconds"].get<double>(), 0.0) << cut.out;
+    config.fault = SimFaultSilent;
+    BackgroundProcess query = StartTavboot({"hwinfo", "--json", "--trace", "--port", StartDevice()->slave_path}, true);
+    ASSERT_TRUE(WaitForStderr(&query, "trace:", 60)) << query.err;
+    kill(-query.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&query, 30), 130);
+    EXPECT_EQ(json::parse(query.out, nullptr, false)["result"], "interrupted") << query.out;
+
+    BackgroundProcess idle = StartTavboot({"station", "--port", TempDir() + "/no-board-here", kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStderr(&idle, "waiting for a board", 30)) << idle.err;
+    kill(idle.pid, SIGTERM);
+    EXPECT_NE(FinishProcess(&idle, 30), 130) << idle.err;
+    EXPECT_EQ(idle.err.find("interrupted"), std::string::npos) << idle.err;
+
+    std::remove(log.c_str());
+    const ProcessResult missing = RunTavboot({"download", "--json", "--log", log, "--port", "/dev/a", "--port",
+                                              "/dev/b", TempDir() + "/no-such.hex"});
+    EXPECT_EQ(missing.status, 1);
+    const json shape = json::parse(missing.out);
+    ASSERT_EQ(shape["ports"].size(), 2u) << missing.out;
+    EXPECT_EQ(shape["ports"][1]["result"], "failed");
+    const json one = json::parse(RunTavboot({"download", "--json", "--port", "/dev/a", TempDir() + "/no-such.hex"}).out);
+    EXPECT_EQ(shape["ports"][1]["message"], one["ports"][0]["message"]);
+    EXPECT_EQ(shape["message"], one["message"]);
+    EXPECT_EQ(Records().size(), 2u);
 }
