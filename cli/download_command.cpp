@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "console/console.h"
 #include "console/json_output.h"
 #include "core/loader_state.h"
+#include "link/serial.h"
 #include "ports/ports.h"
 #include "production/production.h"
 
@@ -45,20 +47,17 @@ int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool
     return 1;
 }
 
-// Every port fits the loader's port name and is named once.
-int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
-    std::set<std::string> seen;
-    for (const std::string& port : ports) {
-        if (RefusePortName(port, json)) return 1;
-        if (!seen.insert(port).second) return Refuse(port + ": the port is named twice", json) != 0;
-    }
-    return 0;
-}
 
 const char* ResultName(int status) {
     if (status == kExitOk) return "ok";
     if (status == kExitInterrupted) return "interrupted";
     return "failed";
+}
+
+// A device's text as read, null when it never answered (blank).
+nlohmann::json TextOrNull(const std::string& text) {
+    if (text.find_first_not_of(' ') == std::string::npos) return nullptr;
+    return DeviceTextUtf8(text);
 }
 
 nlohmann::json DownloadJson(const std::vector<PortResult>& results) {
@@ -70,6 +69,8 @@ nlohmann::json DownloadJson(const std::vector<PortResult>& results) {
                                {"attempts", result.attempts},
                                {"answer_delay_ms", result.answer_delay_ms < 0 ? nlohmann::json(nullptr)
                                                                               : nlohmann::json(result.answer_delay_ms)}};
+        port["app_name"] = TextOrNull(result.app.name);
+        port["fw_version"] = TextOrNull(result.app.fw_version);
         // A port whose process did not report its outcome has none to show.
         if (result.outcome != kOutcomeNone) port["outcome"] = OutcomeKey(result.outcome);
         ports.push_back(port);
@@ -92,7 +93,7 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
 // With json, an interrupt prints the port's result too: interrupted, its seconds counted then.
 void PrepareInterruptJson(const std::string& port, bool json) {
     if (!json) return;
-    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted}})
+    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted, -1, {}}})
                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     const size_t seconds = text.find("\"seconds\": ") + 11;
     const size_t end = text.find_first_of(",\n", seconds);
@@ -109,13 +110,31 @@ int DownloadOnPorts(const DeviceOptions& device, const std::vector<std::string>&
     if (results.empty())
         for (const std::string& port : ports) {
             WriteLogRecord({"download", port, file, kExitFailed, 1, 0});
-            results.push_back({port, kExitFailed, g_console.last_box, 0, 1, g_loader.outcome});
+            results.push_back({port, kExitFailed, g_console.last_box, 0, 1, g_loader.outcome, -1, {}});
         }
     if (json) PrintDownloadJson(results);
     return status;
 }
 
 }  // namespace
+
+// The device a port's name opens: COMn as OpenPort maps it, links and aliases followed.
+static std::string DeviceOfPort(const std::string& port) {
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port.c_str(), path, sizeof path);
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::weakly_canonical(path, error);
+    return error ? std::string(path) : device.string();
+}
+
+int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+        if (RefusePortName(port, json)) return 1;
+        if (!seen.insert(DeviceOfPort(port)).second) return Refuse(port + ": the port is named twice", json) != 0;
+    }
+    return 0;
+}
 
 int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                        const std::string& file, bool json) {
@@ -138,6 +157,7 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
         PrintDownloadJson({{device.port, status, ResultMessage(), MonotonicSeconds() - started, attempts,
-                            g_loader.outcome, answer_delay_ms}});
+                            g_loader.outcome, answer_delay_ms,
+                            {FieldValue(ApplicationInfoField), FieldValue(FwVersionField)}}});
     return status;
 }

@@ -18,7 +18,9 @@ int Dispatch(const Arguments& args) {
     case CommandHwInfo: return RunHwInfo(args.device, args.json);
     case CommandAppInfo: return RunAppInfo(args.device, args.json);
     case CommandPorts: return RunPorts(args.json);
-    case CommandStation: return RunStation(args.device, args.ports, args.file, args.boards);
+    case CommandStation:
+        if (RefuseBadPorts(args.ports, false)) return kExitUsage;
+        return RunStation(args.device, args.ports, args.file, args.boards);
     case CommandSimulate: return RunSimulate(args.simulate);
     case CommandDemo: return RunDemo();
     case CommandDownload: break;

@@ -13,7 +13,16 @@ struct DeviceOptions {
     std::string unlock_key;  // 8 hex digits, empty: the build-time key
     int retries = 0;         // a download failing at the line is tried again this often
     bool trace = false;      // every byte on the line to stderr
+    double verify_app = 0;   // seconds the application has to answer after a download; 0: not asked
+    double removal_time = 2; // station: seconds of silence after which a board not identified is gone
 };
+
+// What a running application says it is; empty texts when nothing answered.
+struct AppIdentity {
+    std::string name;
+    std::string fw_version;
+};
+bool operator==(const AppIdentity& a, const AppIdentity& b);
 
 // The outcome of a download on one port.
 struct PortResult {
@@ -24,6 +33,7 @@ struct PortResult {
     int attempts = 1;
     Outcome outcome = kOutcomeNone;  // what ended its last attempt
     int answer_delay_ms = -1;  // how late its answers came (median); -1 when not known
+    AppIdentity app;           // the application that answered after the download (--verify-app)
 };
 
 // The port's name (checked to fit) into the loader state; on a terminal the first line names it.
@@ -34,6 +44,15 @@ void ApplyDeviceOverrides(const DeviceOptions& options);
 int LoadAndDownload(const DeviceOptions& options, const std::string& file);
 // The image already in the loader state, downloaded on options.port: one attempt.
 int DownloadLoadedImage(const DeviceOptions& options);
+
+// Opens port and asks the application for its name and version, input waiting before dropped.
+// Returns 1 when it answered; 0 with *busy 1 when another program holds the port.
+int ReadRunningApplication(const std::string& port, AppIdentity* identity, int* busy);
+// After a download: waits up to seconds for the application to answer, its identity then in the
+// loader's fields. Returns 0 when it never did (the flash stays written; the download's box too).
+int VerifyApplicationStarted(const std::string& port, double seconds);
+// The identity the last VerifyApplicationStarted read as the application sent it; empty when none.
+const AppIdentity& VerifiedApplication();
 
 // Runs the download up to 1 + options.retries times, each from the start, while its
 // outcome is retryable (OutcomeRetryable); says "retry: ..." before each new attempt and appends one
@@ -86,8 +105,11 @@ size_t FormatInterruptSeconds(char* out);
 const char kInterruptSecondsMark[] = "987654.321";
 // Why the last record could not be written whole, empty when every record was.
 const std::string& RunLogError();
-// The message of the operation's result: its last box, or why its record failed when only that did.
+// The message of the operation's result: its last box, or why it failed after the box (the
+// application did not start, the record could not be written).
 std::string ResultMessage();
+// Why the operation failed after its last box; cleared when the next operation begins.
+void SetResultNote(const std::string& note);
 
 // Platform: runs first. Closed standard descriptors get the null device, so that no
 // port or file is ever opened as one; a broken output pipe is an error, not a signal.

@@ -20,6 +20,7 @@ namespace {
 int g_log_file = -1;
 std::string g_log_path;
 std::string g_log_error;
+std::string g_result_note;
 
 // The interrupted record in two parts around its seconds, ready for a signal handler.
 const double kSecondsMark = 987654.321;  // kInterruptSecondsMark
@@ -89,7 +90,10 @@ const std::string& RunLogPath() { return g_log_path; }
 
 const std::string& RunLogError() { return g_log_error; }
 
+void SetResultNote(const std::string& note) { g_result_note = note; }
+
 std::string ResultMessage() {
+    if (!g_result_note.empty()) return g_result_note;
     return g_log_error.empty() || g_loader.outcome != kOutcomeOk ? g_console.last_box : g_log_error;
 }
 
@@ -108,8 +112,10 @@ std::string LogRecordText(const LogEntry& entry) {
     record["hw_platform"] = FieldOrNull(HwPlatformField);
     record["hw_version"] = FieldOrNull(HwVersionField);
     record["boot_sw_version"] = FieldOrNull(BootSwVersionField);
+    record["app_name"] = FieldOrNull(ApplicationInfoField);
+    record["fw_version"] = FieldOrNull(FwVersionField);
     record["result"] = ResultName(entry.status);
-    record["message"] = entry.status == kExitOk ? "" : g_console.last_box;
+    record["message"] = entry.status == kExitOk ? "" : g_result_note.empty() ? g_console.last_box : g_result_note;
     record["outcome"] = OutcomeKey(entry.status == kExitInterrupted ? kOutcomeInterrupted : g_loader.outcome);
     record["attempts"] = entry.attempts;
     record["seconds"] = std::round(entry.seconds * 1000) / 1000;
@@ -119,6 +125,7 @@ std::string LogRecordText(const LogEntry& entry) {
 
 void PrepareInterruptRecord(const LogEntry& entry, double started) {
     SettleOperation(0);
+    g_result_note.clear();
     g_interrupt_entry = entry;
     g_interrupt_entry.status = kExitInterrupted;
     g_interrupt_entry.seconds = kSecondsMark;
@@ -162,6 +169,7 @@ int WriteLogRecord(const LogEntry& entry) {
         const std::string record = LogRecordText(entry) + "\n";
         written = AppendWhole(g_log_file, record.data(), record.size());
         if (!written) {
+            g_result_note.clear();
             g_log_error = "cannot write to the log " + g_log_path + ": " + std::strerror(errno);
             std::fprintf(stderr, "tavboot: %s\n", g_log_error.c_str());
         }

@@ -18,7 +18,6 @@
 namespace {
 
 const useconds_t kPollInterval = 500000;  // between two looks at an empty port
-const double kRemovedAfter = 2.0;         // seconds without an answer: the board is gone
 
 // The station's own signals: the first Ctrl-C stops new boards, the second interrupts.
 volatile sig_atomic_t g_interrupts = 0;
@@ -38,20 +37,38 @@ struct StationPort {
     int status;             // the worker's exit status, -1 while it runs or when it never started
 };
 
-// A board is there when the port exists and something answers the application-info
-// request (the application runs) or a sync byte (the bootloader runs).
-bool BoardAnswers(const std::string& port) {
+// What a look at a port found.
+enum PortLook {
+    kPortAbsent,       // the device is not there (or cannot be opened)
+    kPortBusy,         // another program holds it: whatever is plugged stays as it was
+    kPortSilent,
+    kPortApplication,  // an application answered, its identity read
+    kPortBootloader,   // a bootloader answered the sync byte
+};
+
+// The device behind the port's name (COMn as download opens it) exists.
+bool PortPresent(const std::string& port) {
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port.c_str(), path, sizeof path);
     struct stat facts {};
-    if (stat(port.c_str(), &facts) != 0 || !OpenPort(port.c_str(), "19200", kShortReadTimeoutMs)) return false;
-    bool answered = ReadApplicationInfo(g_loader.transmit, g_loader.receive) != 0;
-    if (!answered) {
-        const uint8_t sync = kSyncByte;
-        uint8_t status = 0;
-        WritePort(&sync, 1);
-        answered = ReadPort(&status, 1) == 1;
-    }
+    return stat(path, &facts) == 0;
+}
+
+// Asks the application-info request (the application runs) or a sync byte (the bootloader
+// runs), input left on the line dropped first: stale bytes are no board.
+PortLook LookAtPort(const std::string& port, AppIdentity* seen) {
+    if (!PortPresent(port)) return kPortAbsent;
+    int busy = 0;
+    if (ReadRunningApplication(port, seen, &busy)) return kPortApplication;
+    if (busy) return kPortBusy;
+    if (!OpenPort(port.c_str(), "19200", kShortReadTimeoutMs)) return kPortAbsent;
+    ClearReceiveQueue();
+    const uint8_t sync = kSyncByte;
+    uint8_t status = 0;
+    WritePort(&sync, 1);
+    const bool answered = ReadPort(&status, 1) == 1;
     ClosePort();
-    return answered;
+    return answered ? kPortBootloader : kPortSilent;
 }
 
 // The station itself ended (killed): its port processes end with it.
@@ -60,20 +77,46 @@ bool StationGone(pid_t station) { return getppid() != station; }
 // Told to stop, by the station or by an interrupt while no download runs.
 bool PortStops(pid_t station) { return g_no_new_boards || InterruptRequested() || StationGone(station); }
 
+const double kAbsentRepeat = 60;  // seconds between two "not present" lines of one port
+
 bool WaitForBoard(const std::string& port, pid_t station) {
     if (g_no_new_boards) return false;
     std::fprintf(stderr, "[%s] waiting for a board\n", port.c_str());
+    double absent_said = -kAbsentRepeat;
     while (!PortStops(station)) {
-        if (BoardAnswers(port)) return !PortStops(station);
+        AppIdentity seen;
+        const PortLook look = LookAtPort(port, &seen);
+        if (look == kPortApplication || look == kPortBootloader) return !PortStops(station);
+        if (look == kPortAbsent && !PortPresent(port) && MonotonicSeconds() - absent_said >= kAbsentRepeat) {
+            std::fprintf(stderr, "waiting for %s: not present\n", port.c_str());
+            absent_said = MonotonicSeconds();
+        }
+        if (look != kPortAbsent) absent_said = -kAbsentRepeat;
         usleep(kPollInterval);
     }
     return false;
 }
 
-void WaitForRemoval(const std::string& port, pid_t station) {
+// The board just served stays until its port goes away or something else answers there: another
+// application, or a bootloader. A board still showing the identity just flashed is the same
+// board, however long it was silent. Without an identity, silence for the removal time ends it.
+void WaitForRemoval(const std::string& port, pid_t station, const AppIdentity& flashed, double removal_time) {
+    const bool known = !flashed.name.empty();
     double last_answer = MonotonicSeconds();
-    while (!PortStops(station) && MonotonicSeconds() - last_answer < kRemovedAfter) {
-        if (BoardAnswers(port)) last_answer = MonotonicSeconds();
+    bool said = false;
+    while (!PortStops(station)) {
+        AppIdentity seen;
+        const PortLook look = LookAtPort(port, &seen);
+        if (look == kPortAbsent) return;
+        const bool same = look == kPortApplication && known && seen == flashed;
+        if (same && !said) {
+            std::fprintf(stderr, "[%s] the board still shows %s %s; remove it\n", port.c_str(),
+                         Printable(flashed.name).c_str(), Printable(flashed.fw_version).c_str());
+            said = true;
+        }
+        if (known && (look == kPortApplication || look == kPortBootloader) && !same) return;
+        if (look != kPortSilent) last_answer = MonotonicSeconds();
+        if (!known && MonotonicSeconds() - last_answer >= removal_time) return;
         usleep(kPollInterval);
     }
 }
@@ -181,8 +224,9 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
         const int status = DownloadWithRetries(device, file, "station", &attempts);
         if (!ReportWorkerResult(status, attempts, MonotonicSeconds() - started)) break;
         if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
-        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), g_console.last_box.c_str());
-        WaitForRemoval(device.port, station);
+        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), ResultMessage().c_str());
+        const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
+        WaitForRemoval(device.port, station, flashed, device.removal_time);
         ResetLoaderState();
         InitConsole();
         g_console.stderr_is_terminal = 0;

@@ -1,11 +1,14 @@
 // A production line through the binary: the run log, retries, the unattended station and ports chosen by adapter.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -138,13 +141,17 @@ TEST_F(ProductionLineTest, StationDownloadsBoardAfterBoardOnOnePort) {
     BackgroundProcess station = StartTavboot({"station", "--port", port, "--boards", "2", "--log", log,
                                               kExamples + "sample.hex"});
     ASSERT_TRUE(WaitForStderr(&station, "done, remove the board", 60)) << station.err;
-    // Something still answers on the port: the board is not yet gone, nothing new starts.
-    SimStop(devices.back().get());
+    // Something still answers on the port as the board just flashed: the board is not yet gone,
+    // nothing new starts.
+    const std::string swapped = port + ".new";
+    unlink(swapped.c_str());
+    ASSERT_EQ(symlink(StartDevice()->slave_path, swapped.c_str()), 0);
+    ASSERT_EQ(rename(swapped.c_str(), port.c_str()), 0);
+    SimStop(devices[0].get());
+    const std::string next_board = "TavSim App FW 3.4; remove it\n[" + port + "] waiting for a board";
+    EXPECT_FALSE(WaitForStderr(&station, next_board, 3));
     unlink(port.c_str());
-    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
-    EXPECT_FALSE(WaitForStderr(&station, "done, remove the board\n[" + port + "] waiting for a board", 3));
-    unlink(port.c_str());
-    ASSERT_TRUE(WaitForStderr(&station, "done, remove the board\n[" + port + "] waiting for a board", 30))
+    ASSERT_TRUE(WaitForStderr(&station, next_board, 30))
         << station.err;
     ASSERT_EQ(symlink(devices.back()->slave_path, port.c_str()), 0);
     EXPECT_EQ(FinishProcess(&station, 60), 0) << station.err;
@@ -327,4 +334,80 @@ TEST_F(ProductionLineTest, EveryOperationLeavesOneTrueRecordAndOneObject) {
     EXPECT_EQ(shape["ports"][1]["message"], one["ports"][0]["message"]);
     EXPECT_EQ(shape["message"], one["message"]);
     EXPECT_EQ(Records().size(), 2u);
+}
+
+// Board presence: the station refuses the ports download refuses, a board is never made of
+// bytes left on a silent line, and a port another program holds still has its board.
+TEST_F(ProductionLineTest, StationCountsABoardOnlyWhereOneIs) {
+    const std::string port = StartDevice()->slave_path;
+    const std::string alias = TempDir() + "/presence-alias";
+    unlink(alias.c_str());
+    ASSERT_EQ(symlink(port.c_str(), alias.c_str()), 0);
+    for (const std::vector<std::string>& ports : {std::vector<std::string>{port, port}, {port, alias},
+                                                  {"COM1", "/dev/ttyS0"}, {std::string(300, 'x')}}) {
+        std::vector<std::string> args = {"station", kExamples + "sample.hex"};
+        for (const std::string& name : ports) args.insert(args.end(), {"--port", name});
+        const ProcessResult result = RunTavboot(args, 30);
+        EXPECT_EQ(result.status, 2) << ports[0] << result.err;
+    }
+    unlink(alias.c_str());
+
+    config.fault = SimFaultSilent;
+    std::memset(config.stale, 0x5A, sizeof config.stale);  // more than an application's answer
+    config.stale_length = int(sizeof config.stale);
+    BackgroundProcess stale = StartTavboot({"station", "--port", StartDevice()->slave_path, "--log", log,
+                                            kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&stale, "waiting for a board", 30)) << stale.err;
+    EXPECT_FALSE(WaitForStderr(&stale, "FAILED", 3)) << stale.err;
+    kill(-stale.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&stale, 30), 0) << stale.err;
+    EXPECT_TRUE(Records().empty());
+
+    BackgroundProcess busy = StartTavboot({"station", "--port", port, "--verify-app", "0", "--log", log,
+                                           kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&busy, "done, remove the board", 60)) << busy.err;
+    // Taken between two of the station's looks.
+    int held = -1;
+    for (int tries = 0; tries < 100 && held < 0; ++tries) {
+        held = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (held >= 0 && flock(held, LOCK_EX | LOCK_NB) != 0) held = (close(held), -1);
+        if (held < 0) usleep(20000);
+    }
+    ASSERT_GE(held, 0);
+    EXPECT_FALSE(WaitForStderr(&busy, "done, remove the board\n[" + port + "] waiting for a board", 5)) << busy.err;
+    close(held);
+    kill(-busy.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&busy, 30), 0) << busy.err;
+    EXPECT_EQ(Records().size(), 1u);
+}
+
+// Board presence: the application identifies the board flashed, however late it starts; another
+// board swapped in at once is the next one. Without an answer the port's result is failed.
+TEST_F(ProductionLineTest, StationTellsTheNextBoardByItsApplication) {
+    config.app_start_ms = 3000;
+    const std::string port = TempDir() + "/slot";
+    unlink(port.c_str());
+    ASSERT_EQ(symlink(StartDevice()->slave_path, port.c_str()), 0);
+    BackgroundProcess station = StartTavboot({"station", "--port", port, "--boards", "2", "--log", log,
+                                              kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStderr(&station, "the board still shows TavSim App", 60)) << station.err;
+    SimSetText(config.app_name, sizeof config.app_name, "Old App");
+    const std::string swapped = port + ".new";
+    unlink(swapped.c_str());
+    ASSERT_EQ(symlink(StartDevice()->slave_path, swapped.c_str()), 0);
+    ASSERT_EQ(rename(swapped.c_str(), port.c_str()), 0);
+    EXPECT_EQ(FinishProcess(&station, 90), 0) << station.err;
+    unlink(port.c_str());
+    const std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["app_name"], "TavSim App");
+    EXPECT_EQ(records[0]["fw_version"], "FW 3.4");
+    EXPECT_FALSE(SimReceived(devices[1].get()).empty());
+
+    config.app_start_ms = 60000;
+    const ProcessResult late = RunTavboot({"download", "--json", "--verify-app", "1", "--port",
+                                           StartDevice()->slave_path, kExamples + "sample.hex"});
+    EXPECT_EQ(late.status, 1) << late.err;
+    EXPECT_EQ(json::parse(late.out)["ports"][0]["message"], "application did not start") << late.out;
+    EXPECT_NE(late.err.find("BOOT info: Boot successful finished"), std::string::npos);
 }
