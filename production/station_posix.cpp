@@ -1,4 +1,5 @@
 // tavboot station: each port's worker waits for a board, downloads it, waits for its removal; the station counts.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "console/console.h"
 #include "core/loader_state.h"
+#include "image/image_file.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
 #include "production/production.h"
@@ -35,7 +37,11 @@ struct StationPort {
     int ok;
     int failed;
     int status;             // the worker's exit status, -1 while it runs or when it never started
+    double started;         // when its worker was started
+    bool result_pending;    // a download began and its result has not come
 };
+
+const double kRestartAfter = 1.0;  // a worker that ends sooner after its start is not started again
 
 // What a look at a port found.
 enum PortLook {
@@ -127,6 +133,21 @@ void StartPort(const DeviceOptions& device, const std::string& file, StationPort
     DeviceOptions own = device;
     own.port = port->port;
     port->worker = StartWorker(WorkerArguments("station", own, file, false), kWorkerOwnProcessGroup, "");
+    port->started = MonotonicSeconds();
+}
+
+// A worker that ended on its own while the station still takes boards: said with its port, and
+// started again unless it ends at once (then it would only end again). A download it left
+// without a result counts as failed.
+void RestartDeadWorker(const DeviceOptions& device, const std::string& file, StationPort* port) {
+    if (port->result_pending) port->failed += 1;
+    port->result_pending = false;
+    const bool again = MonotonicSeconds() - port->started >= kRestartAfter;
+    std::fprintf(stderr, "station: the process of %s ended (status %d)%s\n", port->port.c_str(), port->status,
+                 again ? "; started again" : "; the port is no longer served");
+    if (!again) return;
+    port->status = -1;
+    StartPort(device, file, port);
 }
 
 void SignalPorts(const std::vector<StationPort>& ports, WorkerStop how) {
@@ -144,12 +165,14 @@ int TotalOk(const std::vector<StationPort>& ports) {
 void TakeResults(StationPort& port) {
     WorkerEvent event;
     while (NextWorkerEvent(port.worker, &event)) {
+        if (event.name == "attempt") port.result_pending = true;
+        if (event.name == "result") port.result_pending = false;
         if (event.name != "result" || event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) continue;
         (JudgeWorker(&event, kExitOk).status == kExitOk ? port.ok : port.failed) += 1;
     }
 }
 
-void Supervise(std::vector<StationPort>& ports, int boards) {
+void Supervise(const DeviceOptions& device, const std::string& file, std::vector<StationPort>& ports, int boards) {
     int stopping = 0;
     for (;;) {
         std::vector<WorkerProcess*> running;
@@ -163,6 +186,7 @@ void Supervise(std::vector<StationPort>& ports, int boards) {
             if (!WorkerFinished(port.worker, &port.status)) continue;
             EndWorker(port.worker);
             port.worker = nullptr;
+            if (stopping == 0 && !(boards && TotalOk(ports) >= boards)) RestartDeadWorker(device, file, &port);
         }
         const int wanted = g_interrupts ? 1 + (g_interrupts > 1) : boards && TotalOk(ports) >= boards ? 1 : 0;
         if (wanted == 1 && stopping == 0) {
@@ -187,6 +211,26 @@ int PrintCounts(const std::vector<StationPort>& ports) {
     return status;
 }
 
+// A port that exists but is no terminal (the null device, a folder, a file) can hold no board.
+int RefuseNonTerminalPorts(const std::vector<std::string>& ports) {
+    for (const std::string& port : ports) {
+        char path[kPortNameCapacity + 16];
+        PortDevicePath(port.c_str(), path, sizeof path);
+        struct stat facts {};
+        if (stat(path, &facts) != 0) continue;  // not there yet: waited for
+        bool terminal = S_ISCHR(facts.st_mode);
+        const int fd = terminal ? open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+        if (fd >= 0) {
+            terminal = isatty(fd) != 0;
+            close(fd);
+        }
+        if (terminal) continue;
+        std::fprintf(stderr, "tavboot: %s is not a serial port (not a terminal)\n", port.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
@@ -198,12 +242,16 @@ int RunStation(const DeviceOptions& device, const std::vector<std::string>& port
     action.sa_handler = OnStationTerminate;
     sigaction(SIGTERM, &action, nullptr);
     std::fflush(stdout);
+    if (RefuseNonTerminalPorts(ports)) return kExitUsage;
+    // The image is checked once, before the first board: a refused file ends the station here.
+    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
+    WarnDataBelowFirstOffset();
     std::vector<StationPort> station;
     for (const std::string& port : ports) {
-        station.push_back({port, nullptr, 0, 0, -1});
+        station.push_back({port, nullptr, 0, 0, -1, 0, false});
         StartPort(device, file, &station.back());
     }
-    Supervise(station, boards);
+    Supervise(device, file, station, boards);
     return PrintCounts(station);
 }
 

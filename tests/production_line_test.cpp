@@ -411,3 +411,34 @@ TEST_F(ProductionLineTest, StationTellsTheNextBoardByItsApplication) {
     EXPECT_EQ(json::parse(late.out)["ports"][0]["message"], "application did not start") << late.out;
     EXPECT_NE(late.err.find("BOOT info: Boot successful finished"), std::string::npos);
 }
+
+// Start-up and faults said out loud: a refused image or a port that is no terminal ends the
+// station at once; a missing port is named; a port's process that dies is started again.
+TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
+    const std::string port = StartDevice()->slave_path;
+    ProcessResult result = RunTavboot({"station", "--port", port, TempDir() + "/no-such.hex"}, 30);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("File Error: File read error"), std::string::npos) << result.err;
+    for (const std::string& not_a_port : {std::string("/dev/null"), TempDir()}) {
+        result = RunTavboot({"station", "--port", not_a_port, kExamples + "sample.hex"}, 30);
+        EXPECT_EQ(result.status, 2) << not_a_port;
+        EXPECT_NE(result.err.find(not_a_port + " is not a serial port"), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(SimReceived(devices.back().get()).empty());
+
+    const std::string absent = TempDir() + "/ttyUSB-absent";
+    config.fault = SimFaultSilent;
+    BackgroundProcess station = StartTavboot({"station", "--port", absent, "--port", StartDevice()->slave_path,
+                                              kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&station, "waiting for " + absent + ": not present\n", 30)) << station.err;
+    std::string children;
+    std::ifstream(std::string("/proc/") + std::to_string(station.pid) + "/task/" + std::to_string(station.pid) +
+                  "/children") >> children;
+    ASSERT_FALSE(children.empty());
+    usleep(1500000);  // a process that dies at once is not started again
+    kill(std::atoi(children.c_str()), SIGKILL);
+    EXPECT_TRUE(WaitForStderr(&station, "ended (status 130); started again\n[", 30)) << station.err;
+    EXPECT_TRUE(WaitForStderr(&station, "] waiting for a board", 30)) << station.err;
+    kill(-station.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&station, 30), 0) << station.err;
+}
