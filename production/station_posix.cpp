@@ -14,6 +14,7 @@
 #include "image/image_file.h"
 #include "link/device_commands.h"
 #include "link/serial.h"
+#include "ports/ports.h"
 #include "production/production.h"
 #include "production/worker.h"
 
@@ -85,16 +86,26 @@ bool PortStops(pid_t station) { return g_no_new_boards || InterruptRequested() |
 
 const double kAbsentRepeat = 60;  // seconds between two "not present" lines of one port
 
-bool WaitForBoard(const std::string& port, pid_t station) {
+// The device a port's name or selector stands for now; a selector no adapter matches names none.
+bool ResolveNow(const std::string& selector, std::string* port) {
+    std::string why;
+    *port = selector;
+    return ResolvePortSelector(port, &why) != 0;
+}
+
+// Waits for a board on selector; *port the device it came on.
+bool WaitForBoard(const std::string& selector, pid_t station, std::string* port) {
     if (g_no_new_boards) return false;
-    std::fprintf(stderr, "[%s] waiting for a board\n", port.c_str());
+    std::fprintf(stderr, "[%s] waiting for a board\n", selector.c_str());
     double absent_said = -kAbsentRepeat;
     while (!PortStops(station)) {
         AppIdentity seen;
-        const PortLook look = LookAtPort(port, &seen);
+        const bool resolved = ResolveNow(selector, port);
+        const PortLook look = resolved ? LookAtPort(*port, &seen) : kPortAbsent;
         if (look == kPortApplication || look == kPortBootloader) return !PortStops(station);
-        if (look == kPortAbsent && !PortPresent(port) && MonotonicSeconds() - absent_said >= kAbsentRepeat) {
-            std::fprintf(stderr, "waiting for %s: not present\n", port.c_str());
+        if (look == kPortAbsent && !(resolved && PortPresent(*port)) &&
+            MonotonicSeconds() - absent_said >= kAbsentRepeat) {
+            std::fprintf(stderr, "waiting for %s: not present\n", selector.c_str());
             absent_said = MonotonicSeconds();
         }
         if (look != kPortAbsent) absent_said = -kAbsentRepeat;
@@ -266,15 +277,16 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
     SettleOperation(1);  // waiting for a board interrupts no download
     g_console.stderr_is_terminal = 0;
     g_console.line_prefix = "[" + device.port + "] ";
-    while (WaitForBoard(device.port, station)) {
+    DeviceOptions board = device;
+    while (WaitForBoard(device.port, station, &board.port)) {
         const double started = MonotonicSeconds();
         int attempts = 1;
-        const int status = DownloadWithRetries(device, file, "station", &attempts);
+        const int status = DownloadWithRetries(board, file, "station", &attempts);
         if (!ReportWorkerResult(status, attempts, MonotonicSeconds() - started)) break;
         if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
         else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), ResultMessage().c_str());
         const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
-        WaitForRemoval(device.port, station, flashed, device.removal_time);
+        WaitForRemoval(board.port, station, flashed, device.removal_time);
         ResetLoaderState();
         InitConsole();
         g_console.stderr_is_terminal = 0;

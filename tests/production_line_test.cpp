@@ -234,9 +234,10 @@ TEST_F(ProductionLineTest, UsbSelectorsResolveToTheOnePortThatMatches) {
     EXPECT_EQ(ports[1]["vendor_id"], "0403");
     EXPECT_EQ(ports[2]["serial_number"], "A2");
     EXPECT_EQ(ports[2]["stable_name"], "/dev/serial/by-id/usb-Serial_Adapter_A2-if00-port0");
+    EXPECT_EQ(ports[2]["usb_port"], "1-2");
     // The selector is resolved before the port is opened: the log names the port it became.
     for (const auto& [selector, resolved] : {std::pair{"usb:A2", "/dev/ttyUSB1"}, {"usb:2341:0043", "/dev/ttyACM0"},
-                                             {"usb:0403:6001:A1", "/dev/ttyUSB0"}}) {
+                                             {"usb:0403:6001:A1", "/dev/ttyUSB0"}, {"usb-port:1-3", "/dev/ttyACM0"}}) {
         const ProcessResult result = RunTavboot({"appinfo", "--port", selector, "--log", log});
         EXPECT_EQ(result.err.rfind("COM port info: COM open error\n", 0), 0u) << result.err;
         EXPECT_EQ(Records().back()["port"], resolved) << selector;
@@ -249,6 +250,15 @@ TEST_F(ProductionLineTest, UsbSelectorsResolveToTheOnePortThatMatches) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("no port matches usb:B7; USB ports:\n  /dev/ttyACM0  usb:2341:0043:X9\n"),
               std::string::npos) << result.err;
+    // A station's selector is looked for again for every board: none matching yet is waited for.
+    BackgroundProcess station = StartTavboot({"station", "--port", "usb:B7", "--port", "usb-port:1-1",
+                                              kExamples + "sample.hex"}, true);
+    EXPECT_TRUE(WaitForStderr(&station, "waiting for usb:B7: not present\n", 30)) << station.err;
+    kill(-station.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&station, 30), 0) << station.err;
+    result = RunTavboot({"station", "--port", "usb-port:1-2", "--port", "usb:A2", kExamples + "sample.hex"}, 30);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("named twice"), std::string::npos) << result.err;
     unsetenv("TAVBOOT_SYSFS_ROOT");
 }
 
