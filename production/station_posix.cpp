@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -143,7 +145,7 @@ void WaitForRemoval(const std::string& port, pid_t station, const AppIdentity& f
 void StartPort(const DeviceOptions& device, const std::string& file, StationPort* port) {
     DeviceOptions own = device;
     own.port = port->port;
-    port->worker = StartWorker(WorkerArguments("station", own, file, false), kWorkerOwnProcessGroup, "");
+    port->worker = StartWorker(WorkerArguments("station", own, file, true), kWorkerOwnProcessGroup, LoadedImageInput());
     port->started = MonotonicSeconds();
 }
 
@@ -242,6 +244,20 @@ int RefuseNonTerminalPorts(const std::vector<std::string>& ports) {
     return 0;
 }
 
+// The image the station loaded and checked, from its facts to the image's last fact: every board
+// gets exactly it, never a later state of the file.
+const size_t kImageFrom = offsetof(LoaderState, raw_file_length);
+const size_t kImageTo = offsetof(LoaderState, transfer_state);
+
+std::vector<uint8_t> KeepImage() {
+    const uint8_t* state = reinterpret_cast<const uint8_t*>(&g_loader);
+    return std::vector<uint8_t>(state + kImageFrom, state + kImageTo);
+}
+
+void RestoreImage(const std::vector<uint8_t>& image) {
+    std::memcpy(reinterpret_cast<uint8_t*>(&g_loader) + kImageFrom, image.data(), image.size());
+}
+
 }  // namespace
 
 int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
@@ -277,6 +293,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
     SettleOperation(1);  // waiting for a board interrupts no download
     g_console.stderr_is_terminal = 0;
     g_console.line_prefix = "[" + device.port + "] ";
+    const std::vector<uint8_t> image = KeepImage();
     DeviceOptions board = device;
     while (WaitForBoard(device.port, station, &board.port)) {
         const double started = MonotonicSeconds();
@@ -288,6 +305,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
         const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
         WaitForRemoval(board.port, station, flashed, device.removal_time);
         ResetLoaderState();
+        RestoreImage(image);
         InitConsole();
         g_console.stderr_is_terminal = 0;
         g_console.line_prefix = "[" + device.port + "] ";

@@ -158,6 +158,7 @@ int RunWorker(int argc, const char* const* argv) {
     SetInterruptReport(FormatWorkerEvent({"result", {{"outcome", OutcomeKey(kOutcomeInterrupted)},
                                                      {"status", std::to_string(kExitInterrupted)},
                                                      {"message", InterruptNotice()}}}));
+    if (call.job == "station" && call.image_input && !TakeImageInput(call.file)) return kExitFailed;
     if (call.job == "station") return ServeStationPort(call.device, call.file);
     return RunDownloadWorker(call);
 }
