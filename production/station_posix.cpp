@@ -149,12 +149,20 @@ void StartPort(const DeviceOptions& device, const std::string& file, StationPort
     port->started = MonotonicSeconds();
 }
 
+// A download its worker left without a result failed: counted, and its record written here, so that
+// the counts equal the records.
+void CountLostDownload(const std::string& file, StationPort* port) {
+    if (!port->result_pending) return;
+    port->result_pending = false;
+    port->failed += 1;
+    SetResultNote("the port's process ended without a result");
+    WriteLogRecord({"station", port->port, file, kExitFailed, 1, 0});
+}
+
 // A worker that ended on its own while the station still takes boards: said with its port, and
 // started again unless it ends at once (then it would only end again). A download it left
 // without a result counts as failed.
 void RestartDeadWorker(const DeviceOptions& device, const std::string& file, StationPort* port) {
-    if (port->result_pending) port->failed += 1;
-    port->result_pending = false;
     const bool again = MonotonicSeconds() - port->started >= kRestartAfter;
     std::fprintf(stderr, "station: the process of %s ended (status %d)%s\n", port->port.c_str(), port->status,
                  again ? "; started again" : "; the port is no longer served");
@@ -199,6 +207,7 @@ void Supervise(const DeviceOptions& device, const std::string& file, std::vector
             if (!WorkerFinished(port.worker, &port.status)) continue;
             EndWorker(port.worker);
             port.worker = nullptr;
+            CountLostDownload(file, &port);
             if (stopping == 0 && !(boards && TotalOk(ports) >= boards)) RestartDeadWorker(device, file, &port);
         }
         const int wanted = g_interrupts ? 1 + (g_interrupts > 1) : boards && TotalOk(ports) >= boards ? 1 : 0;

@@ -454,4 +454,21 @@ TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
     EXPECT_TRUE(WaitForStderr(&station, "] waiting for a board", 30)) << station.err;
     kill(-station.pid, SIGINT);
     EXPECT_EQ(FinishProcess(&station, 30), 0) << station.err;
+
+    // A process that dies in the middle of a download: that board failed, with its record.
+    config.fault = SimFaultNone;
+    config.paced = 1;
+    station = StartTavboot({"station", "--port", StartDevice()->slave_path, "--boards", "1", "--log", log,
+                            kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&station, "Write page 1", 60)) << station.err;
+    std::ifstream(std::string("/proc/") + std::to_string(station.pid) + "/task/" + std::to_string(station.pid) +
+                  "/children") >> children;
+    kill(std::atoi(children.c_str()), SIGKILL);
+    EXPECT_EQ(FinishProcess(&station, 120), 1) << station.err;
+    const std::vector<json> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["result"], "failed");
+    EXPECT_EQ(records[0]["message"], "the port's process ended without a result");
+    EXPECT_EQ(records[1]["result"], "ok");
+    EXPECT_NE(station.err.find("      1      1\n"), std::string::npos) << station.err;
 }
