@@ -42,6 +42,7 @@ struct StationPort {
     int status;             // the worker's exit status, -1 while it runs or when it never started
     double started;         // when its worker was started
     bool result_pending;    // a download began and its result has not come
+    int interrupted;        // downloads an interrupt ended
 };
 
 const double kRestartAfter = 1.0;  // a worker that ends sooner after its start is not started again
@@ -188,6 +189,7 @@ void TakeResults(StationPort& port) {
     while (NextWorkerEvent(port.worker, &event)) {
         if (event.name == "attempt") port.result_pending = true;
         if (event.name == "result") port.result_pending = false;
+        if (event.name == "result" && event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) port.interrupted += 1;
         if (event.name != "result" || event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) continue;
         (JudgeWorker(&event, kExitOk).status == kExitOk ? port.ok : port.failed) += 1;
     }
@@ -227,8 +229,9 @@ int PrintCounts(const std::vector<StationPort>& ports) {
     std::fprintf(stderr, "\n%-24s %6s %6s\n", "port", "ok", "failed");
     for (const StationPort& port : ports) {
         std::fprintf(stderr, "%-24s %6d %6d\n", port.port.c_str(), port.ok, port.failed);
-        if (port.failed || port.status < 0 || port.status == kExitFailed) status = status == kExitOk ? kExitFailed : status;
-        if (port.status == kExitInterrupted) status = kExitInterrupted;
+        // A port's process that ended otherwise than told failed; 130 only for an interrupted download.
+        if (port.failed || port.status != kExitOk) status = status == kExitOk ? kExitFailed : status;
+        if (port.interrupted) status = kExitInterrupted;
     }
     return status;
 }
@@ -284,7 +287,7 @@ int RunStation(const DeviceOptions& device, const std::vector<std::string>& port
     WarnDataBelowFirstOffset();
     std::vector<StationPort> station;
     for (const std::string& port : ports) {
-        station.push_back({port, nullptr, 0, 0, -1, 0, false});
+        station.push_back({port, nullptr, 0, 0, -1, 0, false, 0});
         StartPort(device, file, &station.back());
     }
     Supervise(device, file, station, boards);

@@ -455,6 +455,16 @@ TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
     kill(-station.pid, SIGINT);
     EXPECT_EQ(FinishProcess(&station, 30), 0) << station.err;
 
+    // A process that dies at once is not started again: the port is said to be unserved, a
+    // failure, not an interruption.
+    station = StartTavboot({"station", "--port", absent, kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&station, "waiting for a board", 30)) << station.err;
+    std::ifstream(std::string("/proc/") + std::to_string(station.pid) + "/task/" + std::to_string(station.pid) +
+                  "/children") >> children;
+    kill(std::atoi(children.c_str()), SIGKILL);
+    EXPECT_EQ(FinishProcess(&station, 30), 1) << station.err;
+    EXPECT_NE(station.err.find("the port is no longer served"), std::string::npos) << station.err;
+
     // A process that dies in the middle of a download: that board failed, with its record.
     config.fault = SimFaultNone;
     config.paced = 1;
