@@ -129,7 +129,9 @@ void PrintSummary(const std::vector<PortRun>& runs, bool attempts) {
         if (attempts) std::snprintf(tries, sizeof tries, "%-10d", run.attempts);
         std::snprintf(line, sizeof line, "%-24s %-12s %7.1fs  %s", run.port.c_str(), result,
                       run.finished - run.started, tries);
-        PrintFitted(line + (run.status == kExitOk ? std::string() : run.box), width);
+        // A port whose application answered names it.
+        const std::string app = run.result.Field("application") + " " + run.result.Field("fw_version");
+        PrintFitted(line + (run.status != kExitOk ? run.box : app == " " ? std::string() : app), width);
     }
 }
 
@@ -161,12 +163,15 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     }
     Supervise(runs, pages);
     PrintSummary(runs, device.retries > 0);
+    // 130 only when a download was in fact interrupted; one that finished first counts as it ended.
     int status = kExitOk;
     for (const PortRun& run : runs) {
         const std::string delay = run.has_result ? run.result.Field("answer_delay_ms") : std::string();
         results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome,
-                            delay.empty() ? -1 : std::atoi(delay.c_str())});
-        if (run.status != kExitOk) status = kExitFailed;
+                            delay.empty() ? -1 : std::atoi(delay.c_str()),
+                            {run.result.Field("application"), run.result.Field("fw_version")}});
+        if (run.status != kExitOk && status != kExitInterrupted)
+            status = run.status == kExitInterrupted ? kExitInterrupted : kExitFailed;
     }
-    return g_interrupted ? kExitInterrupted : status;
+    return status;
 }
