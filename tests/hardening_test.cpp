@@ -379,7 +379,9 @@ TEST_F(InterruptTest, UnpluggedAdapterEndsTheCommandLineDownload) {
     const double pulled = NowMs();
     EXPECT_EQ(FinishProcess(&download, 30), 1) << download.err;
     EXPECT_LT(NowMs() - pulled, 3000.0);
-    const Lines lines = SplitLines(download.err);
+    Lines lines = SplitLines(download.err);
+    // A loaded machine may make the device's answers late enough for the slow-line advice.
+    if (!lines.empty() && lines.back().rfind("tavboot: slow line:", 0) == 0) lines.pop_back();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "BOOT info: Boot communication error");
     EXPECT_EQ(FinishProcess(&simulator, 30), 0);

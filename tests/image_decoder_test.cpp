@@ -122,7 +122,7 @@ TEST(IntelHex, CorruptOrUnsafeFilesAreRefusedWithTheLine) {
 TEST(IntelHex, LaterLinearAddressesPlaceDataAboveTheFirst) {
     // Data first, then one type 04 value: the second block lies 64 KiB above, not over the first.
     std::string text;
-    for (uint8_t value : {0x11, 0x22}) {
+    for (uint8_t value : {uint8_t{0x11}, uint8_t{0x22}}) {
         if (value == 0x22) text += HexRecord(4, 0, {0, 1}) + "\n";
         for (uint16_t at = 0x1000; at < 0x1400; at += 32) text += HexRecord(0, at, std::vector<uint8_t>(32, value)) + "\n";
     }

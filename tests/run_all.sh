@@ -9,7 +9,7 @@ jobs=$(nproc)
 # clock to a tight bound run alone; see tests/test_schedule.cmake). Under the
 # sanitizers four or eight at once still failed now and then (late answers, a
 # port that would not open), so those run one a core.
-test_jobs=$((jobs * 8))
+test_jobs=$((jobs * 4))
 sanitizer_test_jobs=$jobs
 passed=0
 failed=0

@@ -316,13 +316,13 @@ TEST(SerialFlagsTest, LowLatencyIsAskedForWhileOpenAndTheFlagsGivenBackAtClose) 
     const char kLine[] = "/dev/ttyS0";
     const int found = SerialFlags(kLine);
     if (found < 0) GTEST_SKIP() << kLine << " has no serial flags here";
-    const int without = found & ~ASYNC_LOW_LATENCY;
+    const int without = found & ~static_cast<int>(ASYNC_LOW_LATENCY);
     SetSerialFlags(kLine, without);
     ResetLoaderState();
     ASSERT_EQ(OpenPort(kLine, "19200", 8), 1);
     const int held = SerialFlags(kLine);
     ClosePort();
-    EXPECT_NE(held & ASYNC_LOW_LATENCY, 0) << "asked for while tavboot holds the line";
+    EXPECT_NE(held & static_cast<int>(ASYNC_LOW_LATENCY), 0) << "asked for while tavboot holds the line";
     EXPECT_EQ(SerialFlags(kLine), without);
     SetSerialFlags(kLine, found);
 }
