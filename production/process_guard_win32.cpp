@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "link/serial.h"
+#include "production/process_guard.h"
 #include "production/production.h"
 
 namespace {
@@ -15,7 +16,11 @@ const char kInterruptText[] =
 std::string g_interrupt_report;  // set before the handler is installed, then only read
 
 // Runs on a thread of its own that the system starts for the console event.
-BOOL WINAPI OnConsoleEvent(DWORD) {
+BOOL WINAPI OnConsoleEvent(DWORD) { EndAsInterrupted(); }
+
+}  // namespace
+
+void EndAsInterrupted() {
     ClosePort();
     AppendInterruptRecord();
     DWORD written = 0;
@@ -26,8 +31,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     ExitProcess(kExitInterrupted);
 }
 
-}  // namespace
-
 std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
 
 void SetInterruptReport(const std::string& line) { g_interrupt_report = line; }
@@ -36,3 +39,14 @@ void SetInterruptReport(const std::string& line) { g_interrupt_report = line; }
 void GuardProcess() {}
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+// Columns of the console on stderr, its escape sequences switched on (Windows 10 on) for
+// the lines redrawn in place; 0 when it has none.
+size_t TerminalWidth() {
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    DWORD mode = 0;
+    if (!GetConsoleScreenBufferInfo(console, &info) || !GetConsoleMode(console, &mode)) return 0;
+    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    return size_t(info.srWindow.Right - info.srWindow.Left + 1);
+}

@@ -85,6 +85,8 @@ void GuardProcess();
 // log record, says that the operation was interrupted (and the device stays in its
 // bootloader during a download) and ends the process with status 130.
 void InstallInterruptHandler();
+// Windows: what Ctrl-C does to a single operation, done at once (a supervisor's stop request).
+[[noreturn]] void EndAsInterrupted();
 // The line an interrupt prints on stderr, without its line ends.
 std::string InterruptNotice();
 // In a worker: line goes to standard output when an interrupt ends the process.
