@@ -183,19 +183,30 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
                        (relay ? MakePipe(&human[0], &human[1], false, 0) : (human[1] = InheritedCopy(STD_ERROR_HANDLE)) != nullptr) &&
                        (!input.empty() ? MakePipe(&given[0], &given[1], true, DWORD(input.size()))
                                        : (given[0] = InheritedCopy(STD_INPUT_HANDLE)) != nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = given[0];
-    startup.hStdOutput = events[1];
-    startup.hStdError = human[1];
+    // The worker inherits its three standard handles and nothing else of the supervisor's.
+    HANDLE inherited[3] = {given[0], events[1], human[1]};
+    SIZE_T list_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+    std::vector<char> list(list_size);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = given[0];
+    startup.StartupInfo.hStdOutput = events[1];
+    startup.StartupInfo.hStdError = human[1];
+    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+    const bool listed = piped && InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &list_size) &&
+                        UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  inherited, sizeof inherited, nullptr, nullptr);
     PROCESS_INFORMATION started{};
     std::wstring command = CommandLine(ThisProgram(), arguments);
     // Without a console of its own a relaying worker hears no Ctrl-C: its supervisor decides.
-    const DWORD flags = CREATE_SUSPENDED | (relay ? DETACHED_PROCESS : CREATE_NEW_PROCESS_GROUP);
-    const bool created = piped && ((start_flags & kWorkerEndsWithSupervisor) == 0 || job) &&
+    const DWORD flags =
+        CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT | (relay ? DETACHED_PROCESS : CREATE_NEW_PROCESS_GROUP);
+    const bool created = listed && ((start_flags & kWorkerEndsWithSupervisor) == 0 || job) &&
                          CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                        &startup, &started);
+                                        &startup.StartupInfo, &started);
+    if (listed) DeleteProcThreadAttributeList(startup.lpAttributeList);
     for (HANDLE* child_end : {&events[1], &human[1], &given[0]}) CloseEnd(child_end);
     HANDLE stop_now = created ? CreateEventW(nullptr, TRUE, FALSE, StopEventName(started.dwProcessId).c_str()) : nullptr;
     if (created && (!stop_now || ((start_flags & kWorkerEndsWithSupervisor) && !AssignProcessToJobObject(job, started.hProcess)))) {

@@ -335,8 +335,19 @@ stop_sims() {
 # Several ports at once: one worker process per port, one device failing, named in the summary,
 # the JSON and the log. The file's folder has a blank and a letter beyond ASCII: the workers'
 # command lines carry it whole.
+# Ctrl-C in the console during a download on several ports: every worker is told, ends as a
+# single download ends, and the run ends with 130.
+several_ctrl_c() {
+    start_sims com2 com3
+    drive several-ctrl-c console-ctrl-c 'C:\tavtest\tavboot.exe download --port COM2 --port COM3 C:\tavtest\largest.hex' \
+        'Write page 1'
+    record several-ctrl-c $?
+    stop_sims
+}
+
 run_several_port_checks() {
-    wanted several || return 0
+    wanted several-ctrl-c && several_ctrl_c
+    wanted several-download || return 0
     local win='C:\tavtest\two wordsř' log="$drive/Δοκιμή/several.log"
     mkdir -p "$drive/two wordsř"
     cp "$drive/small.hex" "$drive/two wordsř/"
@@ -357,11 +368,11 @@ expected = [(p, "failed" if p == "COM4" else "ok", sys.argv[3]) for p in ("COM2"
 sys.exit([p["result"] for p in ports] != ["ok", "ok", "failed", "ok"] or results != expected)
 CHECK
     then
-        record several 0
+        record several-download 0
     else
-        echo "[several] exit status $status (expected 1), output:"
-        sed "s/^/[several] /" "$work/several.log" "$work/several.json" "$log"
-        record several 1
+        echo "[several-download] exit status $status (expected 1), output:"
+        sed "s/^/[several-download] /" "$work/several.log" "$work/several.json" "$log"
+        record several-download 1
     fi
     local port
     for port in com2 com3 com6; do
