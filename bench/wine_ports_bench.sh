@@ -19,7 +19,9 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=
 drive="$WINEPREFIX/drive_c/bench"
 xvfb_pid=""
 sims=()
-ports=(com3 com4 com5 com6 com7 com8 com9 com10)
+# Above COM4: COM2 and COM4 failed now and then in this benchmark (one port each run, even alone),
+# ports from COM5 on never; Wine's own handling of COM1 to COM4 is the suspect, not yet shown.
+ports=(com5 com6 com7 com8 com9 com10 com11 com12)
 
 cleanup() {
     [ ${#sims[@]} -gt 0 ] && kill "${sims[@]}" 2>/dev/null
