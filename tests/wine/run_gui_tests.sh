@@ -332,19 +332,19 @@ stop_sims() {
     sims=()
 }
 
-# Several ports at once: one worker process per port, one device failing, named in the summary,
-# the JSON and the log. The file's folder has a blank and a letter beyond ASCII: the workers'
-# command lines carry it whole.
 # Ctrl-C in the console during a download on several ports: every worker is told, ends as a
 # single download ends, and the run ends with 130.
 several_ctrl_c() {
-    start_sims com2 com3
-    drive several-ctrl-c console-ctrl-c 'C:\tavtest\tavboot.exe download --port COM2 --port COM3 C:\tavtest\largest.hex' \
+    start_sims com6 com7
+    drive several-ctrl-c console-ctrl-c 'C:\tavtest\tavboot.exe download --port COM6 --port COM7 C:\tavtest\largest.hex' \
         'Write page 1'
     record several-ctrl-c $?
     stop_sims
 }
 
+# Several ports at once: one worker process per port, one device failing, named in the summary,
+# the JSON and the log. The file's folder has a blank and a letter beyond ASCII: the workers'
+# command lines carry it whole.
 run_several_port_checks() {
     wanted several-ctrl-c && several_ctrl_c
     wanted several-download || return 0
@@ -352,19 +352,19 @@ run_several_port_checks() {
     mkdir -p "$drive/two wordsř"
     cp "$drive/small.hex" "$drive/two wordsř/"
     rm -f "$log"
-    start_sims com2 com3 com4:no-page-ack com6
+    start_sims com6 com7 com9:no-page-ack com10
     (cd "$drive" && timeout 300 wine tavboot.exe download --json --log 'C:\tavtest\Δοκιμή\several.log' \
-        --port COM2 --port COM3 --port COM4 --port COM6 "$win\small.hex") >"$work/several.json" 2>"$work/several.err"
+        --port COM6 --port COM7 --port COM9 --port COM10 "$win\small.hex") >"$work/several.json" 2>"$work/several.err"
     local status=$?
     stop_sims
     tr -d '\r' <"$work/several.err" >"$work/several.log"
-    if [ "$status" -eq 1 ] && grep -qE '^COM4 +FAILED .*BOOT info: Boot write to Flash error' "$work/several.log" &&
+    if [ "$status" -eq 1 ] && grep -qE '^COM9 +FAILED .*BOOT info: Boot write to Flash error' "$work/several.log" &&
         python3 - "$work/several.json" "$log" "$win\small.hex" <<'CHECK'
 import json, sys
 ports = json.load(open(sys.argv[1]))["ports"]
 records = [json.loads(line) for line in open(sys.argv[2], encoding="utf-8")]
 results = sorted((r["port"], r["result"], r["file"]) for r in records)
-expected = [(p, "failed" if p == "COM4" else "ok", sys.argv[3]) for p in ("COM2", "COM3", "COM4", "COM6")]
+expected = [(p, "failed" if p == "COM9" else "ok", sys.argv[3]) for p in ("COM10", "COM6", "COM7", "COM9")]
 sys.exit([p["result"] for p in ports] != ["ok", "ok", "failed", "ok"] or results != expected)
 CHECK
     then
@@ -375,7 +375,7 @@ CHECK
         record several-download 1
     fi
     local port
-    for port in com2 com3 com6; do
+    for port in com6 com7 com10; do
         python3 "$here/wine_images.py" check-flash "$work/flash-$port.bin" "$drive/small.hex" |
             sed "s/^/[several-flash-$port] /"
         record "several-flash-$port" "${PIPESTATUS[0]}"
