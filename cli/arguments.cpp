@@ -35,6 +35,12 @@ void AddRetriesOption(CLI::App* command, Arguments& args) {
         ->check(CLI::Range(0, 100));
 }
 
+void AddVerifyAppOption(CLI::App* command, Arguments& args) {
+    command->add_option("--verify-app", args.device.verify_app,
+                        "after the download wait up to SECONDS for the application to answer; 0: do not ask")
+        ->check(CLI::Range(0.0, 3600.0));
+}
+
 void AddTraceFlag(CLI::App* command, Arguments& args) {
     command->add_flag("--trace", args.device.trace, "print every byte on the line to stderr");
 }
@@ -51,6 +57,7 @@ void AddDownload(CLI::App& app, Arguments& args) {
     command->add_flag("--json", args.json, "print one JSON object with the result of every port");
     AddLogOption(command, args);
     AddRetriesOption(command, args);
+    AddVerifyAppOption(command, args);
     AddTraceFlag(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
@@ -80,6 +87,7 @@ void AddInspect(CLI::App& app, Arguments& args) {
 
 void AddStation(CLI::App& app, Arguments& args) {
     CLI::App* command = app.add_subcommand("station", "download every board plugged into the ports, unattended");
+    command->preparse_callback([&args](size_t) { args.device.verify_app = 10; });
     command->add_option("-p,--port", args.ports, "serial port: COM1, COM2, ... or a device path; repeat for several")
         ->allow_extra_args(false)
         ->required();
@@ -89,6 +97,10 @@ void AddStation(CLI::App& app, Arguments& args) {
     AddLogOption(command, args);
     AddRetriesOption(command, args);
     command->add_option("--boards", args.boards, "end after N successful downloads in all")->check(CLI::Range(1, 1000000));
+    AddVerifyAppOption(command, args);
+    command->add_option("--removal-time", args.device.removal_time,
+                        "a board whose application was not identified is gone after SECONDS of silence")
+        ->check(CLI::Range(0.1, 3600.0));
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
 }

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "console/console.h"
 #include "console/json_output.h"
 #include "core/loader_state.h"
+#include "link/serial.h"
 #include "ports/ports.h"
 #include "production/production.h"
 
@@ -45,15 +47,6 @@ int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool
     return 1;
 }
 
-// Every port fits the loader's port name and is named once.
-int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
-    std::set<std::string> seen;
-    for (const std::string& port : ports) {
-        if (RefusePortName(port, json)) return 1;
-        if (!seen.insert(port).second) return Refuse(port + ": the port is named twice", json) != 0;
-    }
-    return 0;
-}
 
 const char* ResultName(int status) {
     if (status == kExitOk) return "ok";
@@ -61,7 +54,13 @@ const char* ResultName(int status) {
     return "failed";
 }
 
-void PrintDownloadJson(const std::vector<PortResult>& results) {
+// A device's text as read, null when it never answered (blank).
+nlohmann::json TextOrNull(const std::string& text) {
+    if (text.find_first_not_of(' ') == std::string::npos) return nullptr;
+    return DeviceTextUtf8(text);
+}
+
+nlohmann::json DownloadJson(const std::vector<PortResult>& results) {
     nlohmann::json ports = nlohmann::json::array();
     bool all_ok = true;
     for (const PortResult& result : results) {
@@ -70,26 +69,72 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
                                {"attempts", result.attempts},
                                {"answer_delay_ms", result.answer_delay_ms < 0 ? nlohmann::json(nullptr)
                                                                               : nlohmann::json(result.answer_delay_ms)}};
+        port["app_name"] = TextOrNull(result.app.name);
+        port["fw_version"] = TextOrNull(result.app.fw_version);
         // A port whose process did not report its outcome has none to show.
         if (result.outcome != kOutcomeNone) port["outcome"] = OutcomeKey(result.outcome);
         ports.push_back(port);
         all_ok = all_ok && result.status == kExitOk;
     }
-    const nlohmann::json out = {{"ok", all_ok}, {"ports", ports}};
+    return {{"ok", all_ok}, {"ports", ports}};
+}
+
+// A file that did not load fails every port alike: the failure's object, around the ports' results.
+void PrintDownloadJson(const std::vector<PortResult>& results) {
+    nlohmann::json out = DownloadJson(results);
+    if (!g_loader.image_loaded) {
+        out["message"] = g_console.last_box;
+        out["outcome"] = OutcomeKey(g_loader.outcome);
+        if (!g_console.last_reason.empty()) out["reason"] = g_console.last_reason;
+    }
     PrintJsonValue(out);
 }
 
-// Several ports: with json, a file that does not load gives the failure's object.
+// With json, an interrupt prints the port's result too: interrupted, its seconds counted then.
+void PrepareInterruptJson(const std::string& port, bool json) {
+    if (!json) return;
+    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted, -1, {}}})
+                                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    const size_t seconds = text.find("\"seconds\": ") + 11;
+    const size_t end = text.find_first_of(",\n", seconds);
+    SetInterruptReport(text.substr(0, seconds) + kInterruptSecondsMark + text.substr(end) + "\n");
+}
+
+// Several ports: a file that does not load fails every port, each with its record, in the
+// same shape as one port's.
 int DownloadOnPorts(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
                     bool json) {
     std::vector<PortResult> results;
     const int status = DownloadOnSeveralPorts(device, ports, file, &results);
-    if (results.empty()) return status == kExitFailed ? PrintJsonFailure(json, status) : status;
+    if (results.empty() && status != kExitFailed) return status;
+    if (results.empty())
+        for (const std::string& port : ports) {
+            WriteLogRecord({"download", port, file, kExitFailed, 1, 0});
+            results.push_back({port, kExitFailed, g_console.last_box, 0, 1, g_loader.outcome, -1, {}});
+        }
     if (json) PrintDownloadJson(results);
     return status;
 }
 
 }  // namespace
+
+// The device a port's name opens: COMn as OpenPort maps it, links and aliases followed.
+static std::string DeviceOfPort(const std::string& port) {
+    char path[kPortNameCapacity + 16];
+    PortDevicePath(port.c_str(), path, sizeof path);
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::weakly_canonical(path, error);
+    return error ? std::string(path) : device.string();
+}
+
+int RefuseBadPorts(const std::vector<std::string>& ports, bool json) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+        if (RefusePortName(port, json)) return 1;
+        if (!seen.insert(DeviceOfPort(port)).second) return Refuse(port + ": the port is named twice", json) != 0;
+    }
+    return 0;
+}
 
 int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& ports, const std::string& ports_from,
                        const std::string& file, bool json) {
@@ -107,10 +152,12 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     device.port = all[0];
     const double started = MonotonicSeconds();
     int attempts = 1;
+    PrepareInterruptJson(device.port, json);
     const int status = DownloadWithRetries(device, file, "download", &attempts);
     const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
-        PrintDownloadJson({{device.port, status, g_console.last_box, MonotonicSeconds() - started, attempts,
-                            g_loader.outcome, answer_delay_ms}});
+        PrintDownloadJson({{device.port, status, ResultMessage(), MonotonicSeconds() - started, attempts,
+                            g_loader.outcome, answer_delay_ms,
+                            {FieldValue(ApplicationInfoField), FieldValue(FwVersionField)}}});
     return status;
 }

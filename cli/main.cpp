@@ -12,13 +12,25 @@
 
 namespace {
 
+// The ports with their selectors resolved where they match now; the others as named.
+std::vector<std::string> PortsAsNow(std::vector<std::string> ports) {
+    std::string why;
+    for (std::string& port : ports) {
+        std::string resolved = port;
+        if (ResolvePortSelector(&resolved, &why)) port = resolved;
+    }
+    return ports;
+}
+
 int Dispatch(const Arguments& args) {
     switch (args.command) {
     case CommandInspect: return RunInspect(args.file, args.json);
     case CommandHwInfo: return RunHwInfo(args.device, args.json);
     case CommandAppInfo: return RunAppInfo(args.device, args.json);
     case CommandPorts: return RunPorts(args.json);
-    case CommandStation: return RunStation(args.device, args.ports, args.file, args.boards);
+    case CommandStation:
+        if (RefuseBadPorts(PortsAsNow(args.ports), false)) return kExitUsage;
+        return RunStation(args.device, args.ports, args.file, args.boards);
     case CommandSimulate: return RunSimulate(args.simulate);
     case CommandDemo: return RunDemo();
     case CommandDownload: break;
@@ -41,8 +53,10 @@ int main(int argc, char** argv) {
     int exit_status = kExitOk;
     if (!ParseArguments(argc, argv, &args, &exit_status, std::cout, std::cerr)) return exit_status;
     if (!ResolvePortSelector(&args.device.port, &why)) return FinishOutput(FailBeforeRun(why, args.json));
+    // The station resolves its selectors again for every board (a board may bring its own adapter).
     for (std::string& port : args.ports)
-        if (!ResolvePortSelector(&port, &why)) return FinishOutput(FailBeforeRun(why, args.json));
+        if (args.command != CommandStation && !ResolvePortSelector(&port, &why))
+            return FinishOutput(FailBeforeRun(why, args.json));
     // A record that cannot be written stops the run before anything reaches a device.
     if (!args.log.empty() && !OpenRunLog(args.log, &why)) return FinishOutput(FailBeforeRun(why, args.json));
     return FinishOutput(Dispatch(args));

@@ -20,10 +20,10 @@ int RunPorts(bool json) {
     const std::vector<PortIdentity> ports = ListSerialPorts();
     if (!json) {
         for (const PortIdentity& port : ports)
-            std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", port.port.c_str(), OrDash(port.driver).c_str(),
+            std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", port.port.c_str(), OrDash(port.driver).c_str(),
                         OrDash(UsbId(port)).c_str(), OrDash(port.serial_number).c_str(),
                         OrDash(port.manufacturer).c_str(), OrDash(port.product).c_str(),
-                        OrDash(port.stable_name).c_str());
+                        OrDash(port.stable_name).c_str(), OrDash(port.usb_port).c_str());
         return kExitOk;
     }
     nlohmann::json list = nlohmann::json::array();
@@ -35,7 +35,8 @@ int RunPorts(bool json) {
                         {"serial_number", TextOrNull(port.serial_number)},
                         {"manufacturer", TextOrNull(port.manufacturer)},
                         {"product", TextOrNull(port.product)},
-                        {"stable_name", TextOrNull(port.stable_name)}});
+                        {"stable_name", TextOrNull(port.stable_name)},
+                        {"usb_port", TextOrNull(port.usb_port)}});
     PrintJsonValue(list);
     return kExitOk;
 }

@@ -33,12 +33,20 @@ int QueryStatus() {
     return g_loader.outcome == kOutcomeOk ? kExitOk : kExitFailed;
 }
 
-void LogQuery(const char* operation, const std::string& port, double started) {
-    WriteLogRecord({operation, port, "", QueryStatus(), 1, MonotonicSeconds() - started});
+// A record that cannot be written fails the query, with json as its object.
+int LogQuery(const char* operation, const std::string& port, double started, bool json) {
+    if (WriteLogRecord({operation, port, "", QueryStatus(), 1, MonotonicSeconds() - started})) return 1;
+    if (json) PrintJsonValue({{"ok", false}, {"message", RunLogError()}, {"outcome", OutcomeKey(g_loader.outcome)}});
+    return 0;
 }
 
-// Ctrl-C from here on leaves an "interrupted" record in the log. Returns the start time.
-double BeginQuery(const char* operation, const DeviceOptions& options) {
+// Ctrl-C from here on leaves an "interrupted" record in the log, and with json its object.
+// Returns the start time.
+double BeginQuery(const char* operation, const DeviceOptions& options, bool json) {
+    if (json)
+        SetInterruptReport(nlohmann::json({{"ok", false}, {"message", InterruptNotice()},
+                                           {"outcome", OutcomeKey(kOutcomeInterrupted)}, {"result", "interrupted"}})
+                               .dump(2) + "\n");
     InstallInterruptHandler();
     const double started = MonotonicSeconds();
     PrepareInterruptRecord({operation, options.port, "", kExitInterrupted, 1, 0}, started);
@@ -52,9 +60,9 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
     if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
     ApplyDeviceOverrides(options);
-    const double started = BeginQuery("hwinfo", options);
+    const double started = BeginQuery("hwinfo", options, json);
     QueryHwInfo();
-    LogQuery("hwinfo", options.port, started);
+    if (!LogQuery("hwinfo", options.port, started, json)) return kExitFailed;
     if (QueryStatus() != kExitOk) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"HW platform", "HW version", "BOOT SW version"};
     static const char* const kKeys[] = {"hw_platform", "hw_version", "boot_sw_version"};
@@ -66,9 +74,9 @@ int RunHwInfo(const DeviceOptions& options, bool json) {
 int RunAppInfo(const DeviceOptions& options, bool json) {
     if (RefusePortName(options.port, json)) return kExitUsage;
     SelectPort(options.port);
-    const double started = BeginQuery("appinfo", options);
+    const double started = BeginQuery("appinfo", options, json);
     QueryApplicationFw();
-    LogQuery("appinfo", options.port, started);
+    if (!LogQuery("appinfo", options.port, started, json)) return kExitFailed;
     if (QueryStatus() != kExitOk) return PrintJsonFailure(json, kExitFailed);
     static const char* const kLabels[] = {"Application info", "FW version"};
     static const char* const kKeys[] = {"application", "fw_version"};

@@ -19,7 +19,7 @@ int OpenPort(const char* port_name, const char* baud_text, uint32_t read_timeout
 // one before it), so every open of an operation goes this way.
 int ReopenPort(const char* port_name, const char* baud_text, uint32_t read_timeout_ms);
 
-// POSIX: the device path that OpenPort opens for port_name (COMn, any n, is /dev/ttyS<n-1>).
+// The device path that OpenPort opens for port_name (POSIX: COMn, any n, is /dev/ttyS<n-1>).
 void PortDevicePath(const char* port_name, char* path, size_t capacity);
 
 // Closes the held port, giving the line back as the port's previous user had it

@@ -185,3 +185,8 @@ int InputWaiting() {
     if (!ClearCommError(HeldPort(), &errors, &status)) return 0;
     return status.cbInQue > 0;
 }
+
+// Windows opens the name itself (COMn through the device namespace).
+void PortDevicePath(const char* port_name, char* path, size_t capacity) {
+    std::snprintf(path, capacity, "%s", port_name);
+}

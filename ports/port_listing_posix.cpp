@@ -45,6 +45,7 @@ void ReadUsbIdentity(const fs::path& device, PortIdentity* port) {
         port->serial_number = FirstLine(at / "serial");
         port->manufacturer = FirstLine(at / "manufacturer");
         port->product = FirstLine(at / "product");
+        port->usb_port = at.filename().string();
         return;
     }
 }

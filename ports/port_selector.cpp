@@ -9,6 +9,7 @@
 namespace {
 
 const char kUsbPrefix[] = "usb:";
+const char kUsbPortPrefix[] = "usb-port:";
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -46,7 +47,20 @@ std::string UsbId(const PortIdentity& port) {
     return port.vendor_id.empty() ? "" : port.vendor_id + ":" + port.product_id;
 }
 
+// usb-port:PATH: the adapter plugged into that USB port, whichever it is.
+static int ResolveUsbPortSelector(std::string* port, std::string* why) {
+    const std::string path = port->substr(sizeof kUsbPortPrefix - 1);
+    for (const PortIdentity& candidate : ListSerialPorts())
+        if (!path.empty() && candidate.usb_port == path) {
+            *port = candidate.port;
+            return 1;
+        }
+    *why = "no port is on USB port " + path;
+    return 0;
+}
+
 int ResolvePortSelector(std::string* port, std::string* why) {
+    if (port->rfind(kUsbPortPrefix, 0) == 0) return ResolveUsbPortSelector(port, why);
     if (port->rfind(kUsbPrefix, 0) != 0) return 1;
     const std::vector<std::string> parts = SelectorParts(*port);
     if (parts.empty() || parts.size() > 3) {

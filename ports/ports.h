@@ -13,6 +13,7 @@ struct PortIdentity {
     std::string manufacturer;
     std::string product;        // the product name, or on Windows the friendly name
     std::string stable_name;    // /dev/serial/by-id/... on Linux
+    std::string usb_port;       // the physical USB port: Linux's sysfs device path such as 1-1.4
 };
 
 // Platform: every serial port, sorted by name.
@@ -24,6 +25,6 @@ void ReadDeviceInstanceId(const std::string& id, PortIdentity* port);
 
 // "vid:pid" of a USB adapter, empty for other ports.
 std::string UsbId(const PortIdentity& port);
-// Replaces a usb:SERIAL or usb:VID:PID[:SERIAL] selector by the one port it matches;
-// other names stay. Returns 0 with why naming the candidates when none or several match.
+// Replaces a usb:SERIAL, usb:VID:PID[:SERIAL] or usb-port:PATH selector by the one port it
+// matches; other names stay. Returns 0 with why naming the candidates when none or several match.
 int ResolvePortSelector(std::string* port, std::string* why);

@@ -1,11 +1,17 @@
 // A download on one port, retried from the start after failures at the line, each port operation logged.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
+#include "boot/boot_common.h"
 #include "boot/boot_control.h"
 #include "console/console.h"
 #include "core/loader_state.h"
 #include "image/image_file.h"
+#include "link/device_commands.h"
 #include "link/serial.h"
 #include "production/production.h"
 #include "production/worker.h"
@@ -20,6 +26,13 @@ void ForgetLastAttempt() {
     g_console = ConsoleState();
     g_console.stderr_is_terminal = terminal;
     g_console.line_prefix = prefix;
+}
+
+// A text field of a device's record: up to its first zero byte, without trailing blanks.
+std::string RecordText(const uint8_t* field, int width) {
+    std::string text(reinterpret_cast<const char*>(field), size_t(width));
+    text.resize(std::min(text.find('\0'), text.find_last_not_of(' ') + 1));
+    return text;
 }
 
 }  // namespace
@@ -53,9 +66,55 @@ int DownloadLoadedImage(const DeviceOptions& options) {
     if (g_loader.transfer_state == 0) return kExitFailed;
     BeginTransferProgress();
     RefreshInterruptRecord();
+    MarkTransferRunning(1);
     while (g_loader.transfer_state != 0) TransferStep();
     EndProgressLine();
     return g_loader.outcome == kOutcomeOk ? kExitOk : kExitFailed;
+}
+
+bool operator==(const AppIdentity& a, const AppIdentity& b) { return a.name == b.name && a.fw_version == b.fw_version; }
+
+int ReadRunningApplication(const std::string& port, AppIdentity* identity, int* busy) {
+    *busy = 0;
+    if (!OpenPort(port.c_str(), "19200", kShortReadTimeoutMs)) {
+        *busy = g_loader.port_open_error == EBUSY || g_loader.port_open_error == EWOULDBLOCK;
+        return 0;
+    }
+    ClearReceiveQueue();  // bytes left on the line are no answer
+    const int answered = ReadApplicationInfo(g_loader.transmit, g_loader.receive);
+    if (answered) {
+        identity->name = RecordText(g_loader.receive + kAppNameOffset, kAppNameWidth);
+        identity->fw_version = RecordText(g_loader.receive + kAppFwOffset, kAppFwWidth);
+    }
+    ClosePort();
+    return answered;
+}
+
+static AppIdentity g_verified;  // what VerifyApplicationStarted read last
+
+const AppIdentity& VerifiedApplication() { return g_verified; }
+
+int VerifyApplicationStarted(const std::string& port, double seconds) {
+    const double deadline = MonotonicSeconds() + seconds;
+    g_verified = AppIdentity();
+    AppIdentity identity;
+    int busy = 0;
+    while (!ReadRunningApplication(port, &identity, &busy)) {
+        // An interrupt here ends the wait, not the finished download.
+        if (InterruptRequested()) return 1;
+        if (MonotonicSeconds() >= deadline) {
+            SetResultNote("application did not start");
+            std::fprintf(stderr, "%sapplication did not start within %g s\n", g_console.line_prefix.c_str(), seconds);
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    g_verified = identity;
+    ShowRecordField(ApplicationInfoField, g_loader.receive + kAppNameOffset, kAppNameWidth);
+    ShowRecordField(FwVersionField, g_loader.receive + kAppFwOffset, kAppFwWidth);
+    std::fprintf(stderr, "%sapplication: %s, %s\n", g_console.line_prefix.c_str(), FieldValue(ApplicationInfoField).c_str(),
+                 FieldValue(FwVersionField).c_str());
+    return 1;
 }
 
 int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
@@ -72,7 +131,12 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
                      options.retries + 1, g_console.last_box.c_str());
         ForgetLastAttempt();
     }
-    WriteLogRecord({operation, options.port, file, status, *attempts, MonotonicSeconds() - started});
+    if (status == kExitOk && options.verify_app > 0 && !VerifyApplicationStarted(options.port, options.verify_app))
+        status = kExitFailed;
+    // A record that could not be written fails the operation: the line would miss a board.
+    if (!WriteLogRecord({operation, options.port, file, status, *attempts, MonotonicSeconds() - started}))
+        status = kExitFailed;
+    MarkTransferRunning(0);
     WarnSlowLine();
     return status;
 }

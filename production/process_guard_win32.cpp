@@ -14,26 +14,47 @@ const char kInterruptText[] =
     "\ninterrupted: the port is released; a device that entered its bootloader stays there "
     "until the next download\n";
 std::string g_interrupt_report;  // set before the handler is installed, then only read
+volatile LONG g_settled = 0;
+volatile LONG g_interrupt_requested = 0;
 
 // Runs on a thread of its own that the system starts for the console event.
-BOOL WINAPI OnConsoleEvent(DWORD) { EndAsInterrupted(); }
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    ActOnInterrupt();
+    return TRUE;
+}
 
 }  // namespace
 
-void EndAsInterrupted() {
+void ActOnInterrupt() {
+    if (g_settled) {
+        g_interrupt_requested = 1;
+        return;
+    }
     ClosePort();
     AppendInterruptRecord();
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kInterruptText, sizeof kInterruptText - 1, &written, nullptr);
-    if (!g_interrupt_report.empty())
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_interrupt_report.data(), DWORD(g_interrupt_report.size()),
-                  &written, nullptr);
+    std::string report = g_interrupt_report;
+    const size_t mark = report.find(kInterruptSecondsMark);
+    char seconds[32];
+    if (mark != std::string::npos)
+        report.replace(mark, sizeof kInterruptSecondsMark - 1, seconds, FormatInterruptSeconds(seconds));
+    if (!report.empty())
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report.data(), DWORD(report.size()), &written, nullptr);
     ExitProcess(kExitInterrupted);
 }
 
 std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
 
 void SetInterruptReport(const std::string& line) { g_interrupt_report = line; }
+
+void HoldInterrupts(int) {}
+
+void SettleOperation(int settled) { g_settled = settled; }
+
+void MarkTransferRunning(int) {}
+
+int InterruptRequested() { return g_interrupt_requested != 0; }
 
 // Windows gives every process its standard handles and raises no signal on a broken pipe.
 void GuardProcess() {}

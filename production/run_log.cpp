@@ -19,9 +19,11 @@ namespace {
 
 int g_log_file = -1;
 std::string g_log_path;
+std::string g_log_error;
+std::string g_result_note;
 
 // The interrupted record in two parts around its seconds, ready for a signal handler.
-const double kSecondsMark = 987654.321;
+const double kSecondsMark = 987654.321;  // kInterruptSecondsMark
 char g_interrupt_head[8192];
 char g_interrupt_tail[512];
 size_t g_interrupt_head_length = 0;
@@ -76,11 +78,24 @@ int OpenRunLog(const std::string& path, std::string* why) {
     g_log_path = path;
     if (g_log_file >= 0) return 1;
     // EBUSY: another program opened the file without letting others write to it.
-    *why = "cannot open the log " + path + ": " + (errno == EBUSY ? "held by another program" : std::strerror(errno));
+    *why = "cannot open the log " + path + ": " +
+           (g_log_file == kNotARegularFile ? "not a regular file (a folder, a device or a FIFO)"
+            : errno == EBUSY               ? "held by another program"
+                                           : std::strerror(errno));
+    g_log_file = -1;
     return 0;
 }
 
 const std::string& RunLogPath() { return g_log_path; }
+
+const std::string& RunLogError() { return g_log_error; }
+
+void SetResultNote(const std::string& note) { g_result_note = note; }
+
+std::string ResultMessage() {
+    if (!g_result_note.empty()) return g_result_note;
+    return g_log_error.empty() || g_loader.outcome != kOutcomeOk ? g_console.last_box : g_log_error;
+}
 
 std::string LogRecordText(const LogEntry& entry) {
     nlohmann::json record = {{"time", UtcNow()},          {"host", HostName()},  {"tavboot", std::string(kTavbootVersion)},
@@ -97,8 +112,10 @@ std::string LogRecordText(const LogEntry& entry) {
     record["hw_platform"] = FieldOrNull(HwPlatformField);
     record["hw_version"] = FieldOrNull(HwVersionField);
     record["boot_sw_version"] = FieldOrNull(BootSwVersionField);
+    record["app_name"] = FieldOrNull(ApplicationInfoField);
+    record["fw_version"] = FieldOrNull(FwVersionField);
     record["result"] = ResultName(entry.status);
-    record["message"] = entry.status == kExitOk ? "" : g_console.last_box;
+    record["message"] = entry.status == kExitOk ? "" : g_result_note.empty() ? g_console.last_box : g_result_note;
     record["outcome"] = OutcomeKey(entry.status == kExitInterrupted ? kOutcomeInterrupted : g_loader.outcome);
     record["attempts"] = entry.attempts;
     record["seconds"] = std::round(entry.seconds * 1000) / 1000;
@@ -107,6 +124,8 @@ std::string LogRecordText(const LogEntry& entry) {
 }
 
 void PrepareInterruptRecord(const LogEntry& entry, double started) {
+    SettleOperation(0);
+    g_result_note.clear();
     g_interrupt_entry = entry;
     g_interrupt_entry.status = kExitInterrupted;
     g_interrupt_entry.seconds = kSecondsMark;
@@ -128,6 +147,8 @@ void RefreshInterruptRecord() {
     g_interrupt_head_length = mark;
 }
 
+size_t FormatInterruptSeconds(char* out) { return FormatMillis(MonotonicSeconds() - g_interrupt_started, out); }
+
 void AppendInterruptRecord() {
     if (g_log_file < 0 || g_interrupt_head_length == 0) return;
     static char record[sizeof g_interrupt_head + 32 + sizeof g_interrupt_tail];
@@ -138,10 +159,21 @@ void AppendInterruptRecord() {
     AppendWhole(g_log_file, record, length + g_interrupt_tail_length);
 }
 
-void WriteLogRecord(const LogEntry& entry) {
-    g_interrupt_head_length = 0;  // the operation has its record: an interrupt now adds none
-    if (g_log_file < 0) return;
-    const std::string record = LogRecordText(entry) + "\n";
-    if (!AppendWhole(g_log_file, record.data(), record.size()))
-        std::fprintf(stderr, "tavboot: cannot write to the log: %s\n", std::strerror(errno));
+// An interrupt waits until the record is written: it neither cuts the record nor adds a false one.
+int WriteLogRecord(const LogEntry& entry) {
+    HoldInterrupts(1);
+    SettleOperation(1);
+    g_interrupt_head_length = 0;
+    int written = 1;
+    if (g_log_file >= 0) {
+        const std::string record = LogRecordText(entry) + "\n";
+        written = AppendWhole(g_log_file, record.data(), record.size());
+        if (!written) {
+            g_result_note.clear();
+            g_log_error = "cannot write to the log " + g_log_path + ": " + std::strerror(errno);
+            std::fprintf(stderr, "tavboot: %s\n", g_log_error.c_str());
+        }
+    }
+    HoldInterrupts(0);
+    return written;
 }

@@ -123,7 +123,9 @@ void PrintSummary(const std::vector<PortRun>& runs, bool attempts) {
         if (attempts) std::snprintf(tries, sizeof tries, "%-10d", run.attempts);
         std::snprintf(line, sizeof line, "%-24s %-12s %7.1fs  %s", run.port.c_str(), result,
                       run.finished - run.started, tries);
-        PrintFitted(line + (run.status == kExitOk ? std::string() : run.box), width);
+        // A port whose application answered names it.
+        const std::string app = run.result.Field("application") + " " + run.result.Field("fw_version");
+        PrintFitted(line + (run.status != kExitOk ? run.box : app == " " ? std::string() : app), width);
     }
 }
 
@@ -152,10 +154,13 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     }
     Supervise(runs, pages);
     PrintSummary(runs, device.retries > 0);
+    // 130 only when a download was in fact interrupted; one that finished first counts as it ended.
     int status = kExitOk;
     for (const PortRun& run : runs) {
-        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome});
-        if (run.status != kExitOk) status = kExitFailed;
+        results->push_back({run.port, run.status, run.box, run.finished - run.started, run.attempts, run.outcome, -1,
+                            {run.result.Field("application"), run.result.Field("fw_version")}});
+        if (run.status != kExitOk && status != kExitInterrupted)
+            status = run.status == kExitInterrupted ? kExitInterrupted : kExitFailed;
     }
-    return InterruptsCounted() ? kExitInterrupted : status;
+    return status;
 }

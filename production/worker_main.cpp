@@ -49,6 +49,8 @@ int ParseWorkerCall(int argc, const char* const* argv, WorkerCall* call) {
         else if (option == "--boot-value") call->device.boot_value = value;
         else if (option == "--unlock-key") call->device.unlock_key = value;
         else if (option == "--retries") call->device.retries = std::atoi(value.c_str());
+        else if (option == "--verify-app") call->device.verify_app = std::atof(value.c_str());
+        else if (option == "--removal-time") call->device.removal_time = std::atof(value.c_str());
         else if (option == "--log") call->log = value;
         else if (option == "--file") call->file = value;
         else return 0;
@@ -118,6 +120,11 @@ std::vector<std::string> WorkerArguments(const char* job, const DeviceOptions& d
     if (!device.boot_value.empty()) arguments.insert(arguments.end(), {"--boot-value", device.boot_value});
     if (!device.unlock_key.empty()) arguments.insert(arguments.end(), {"--unlock-key", device.unlock_key});
     if (device.trace) arguments.push_back("--trace");
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", device.verify_app);
+    arguments.insert(arguments.end(), {"--verify-app", seconds});
+    std::snprintf(seconds, sizeof seconds, "%g", device.removal_time);
+    arguments.insert(arguments.end(), {"--removal-time", seconds});
     if (!RunLogPath().empty()) arguments.insert(arguments.end(), {"--log", RunLogPath()});
     if (image_input) arguments.push_back("--image-input");
     arguments.insert(arguments.end(), {"--file", file});
@@ -152,6 +159,7 @@ int RunWorker(int argc, const char* const* argv) {
     SetInterruptReport(FormatWorkerEvent({"result", {{"outcome", OutcomeKey(kOutcomeInterrupted)},
                                                      {"status", std::to_string(kExitInterrupted)},
                                                      {"message", InterruptNotice()}}}));
+    if (call.job == "station" && call.image_input && !TakeImageInput(call.file)) return kExitFailed;
     if (call.job == "station") return ServeStationPort(call.device, call.file);
     return RunDownloadWorker(call);
 }
@@ -171,7 +179,7 @@ int ReportWorkerResult(int status, int attempts, double seconds) {
                         {"attempts", std::to_string(attempts)},
                         {"seconds", seconds_text},
                         {"system_error", std::to_string(g_loader.system_error)},
-                        {"message", g_console.last_box}}};
+                        {"message", ResultMessage()}}};
     AddField(&result, "hw_platform", HwPlatformField);
     AddField(&result, "hw_version", HwVersionField);
     AddField(&result, "boot_sw_version", BootSwVersionField);

@@ -168,7 +168,8 @@ BOOL WINAPI OnSupervisorInterrupt(DWORD) {
 
 DWORD WINAPI AwaitStopRequest(void* stop_now) {
     WaitForSingleObject(stop_now, INFINITE);
-    EndAsInterrupted();
+    ActOnInterrupt();
+    return 0;
 }
 
 }  // namespace

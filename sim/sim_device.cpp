@@ -97,6 +97,7 @@ static void ResetDeviceState(SimDevice* device) {
     device->output_blocked = 0;
     device->flooding = 0;
     device->sync_faults_shown = 0;
+    device->app_ready_ns = 0;
     device->adapter_epoch_ns = SimNowNs();
 }
 

@@ -78,6 +78,7 @@ struct SimConfig {
     uint8_t stale[64];       // bytes waiting in the line before the first opener
     int stale_length;
     int doubled_ack;         // > 0: data message doubled_ack (1-based) is acknowledged twice
+    int app_start_ms;        // after a whole download the application answers only this much later
 };
 
 struct SimDevice {
@@ -112,6 +113,7 @@ struct SimDevice {
                               // restarted by every packet it hands on
     int flooding;
     int sync_faults_shown;    // sync bytes answered with the sync fault
+    int64_t app_ready_ns;     // the application answers from here on (monotonic)
 };
 
 // Copies text into a fixed-width field, zero padded, cut at width.

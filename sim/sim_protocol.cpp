@@ -132,7 +132,8 @@ static void TakeApplicationByte(SimDevice* device, uint8_t byte) {
     BuildAppInfoRequest(frame);
     if (WindowEndsWith(device, frame, kAppInfoRequestSize)) {
         device->window_length = 0;
-        SendApplicationInfo(device);
+        // An application still starting hears nothing.
+        if (SimNowNs() >= device->app_ready_ns) SendApplicationInfo(device);
     }
 }
 
@@ -236,6 +237,7 @@ static void TakeDataByte(SimDevice* device, uint8_t byte) {
         device->unlocked = 0;
         const int whole_pages = device->messages_received > 0 && device->messages_received % kSimMessagesPerPage == 0;
         EnterPhase(device, whole_pages ? SimPhaseApplication : SimPhaseBoot);
+        if (whole_pages) device->app_ready_ns = SimNowNs() + int64_t(device->config.app_start_ms) * 1000000;
         if (whole_pages) TakeApplicationByte(device, byte);
         else TakeBootByte(device, byte);
         return;

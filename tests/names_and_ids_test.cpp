@@ -9,7 +9,7 @@
 namespace {
 
 PortIdentity Read(const std::string& id) {
-    PortIdentity port{"COM3", "", "", "", "", "", "", ""};
+    PortIdentity port{"COM3", "", "", "", "", "", "", "", ""};
     ReadDeviceInstanceId(id, &port);
     return port;
 }
