@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "link/serial.h"
+#include "production/process_guard.h"
 #include "production/production.h"
 
 namespace {
@@ -18,9 +19,16 @@ volatile LONG g_interrupt_requested = 0;
 
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
+    ActOnInterrupt();
+    return TRUE;
+}
+
+}  // namespace
+
+void ActOnInterrupt() {
     if (g_settled) {
         g_interrupt_requested = 1;
-        return TRUE;
+        return;
     }
     ClosePort();
     AppendInterruptRecord();
@@ -35,8 +43,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report.data(), DWORD(report.size()), &written, nullptr);
     ExitProcess(kExitInterrupted);
 }
-
-}  // namespace
 
 std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
 
@@ -54,3 +60,14 @@ int InterruptRequested() { return g_interrupt_requested != 0; }
 void GuardProcess() {}
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+// Columns of the console on stderr, its escape sequences switched on (Windows 10 on) for
+// the lines redrawn in place; 0 when it has none.
+size_t TerminalWidth() {
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    DWORD mode = 0;
+    if (!GetConsoleScreenBufferInfo(console, &info) || !GetConsoleMode(console, &mode)) return 0;
+    SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    return size_t(info.srWindow.Right - info.srWindow.Left + 1);
+}

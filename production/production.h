@@ -118,6 +118,9 @@ void GuardProcess();
 // log record, says that the operation was interrupted (and the device stays in its
 // bootloader during a download) and ends the process with status 130.
 void InstallInterruptHandler();
+// Windows: what Ctrl-C does to a single operation, done at once (a supervisor's stop request):
+// the process ends as interrupted, or, once the operation's result is settled, is asked to stop.
+void ActOnInterrupt();
 // The line an interrupt prints on stderr, without its line ends.
 std::string InterruptNotice();
 // line goes to standard output when an interrupt ends the process (a worker's result event, a

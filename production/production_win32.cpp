@@ -1,4 +1,4 @@
-// Several ports at once and the station need the processes of POSIX; on Windows they say so.
+// The station is not yet served on Windows: it says so.
 #include <cstdio>
 
 #include "console/console.h"
@@ -19,8 +19,3 @@ int RunStation(const DeviceOptions&, const std::vector<std::string>&, const std:
 }
 
 int ServeStationPort(const DeviceOptions&, const std::string&) { return NotOnWindows("station"); }
-
-int DownloadOnSeveralPorts(const DeviceOptions&, const std::vector<std::string>&, const std::string&,
-                           std::vector<PortResult>*) {
-    return NotOnWindows("downloading into several ports at once");
-}

@@ -37,7 +37,7 @@ struct WorkerVerdict {
 // a worker that ended without a valid result failed, whatever its exit status said.
 WorkerVerdict JudgeWorker(const WorkerEvent* result, int exit_status);
 
-// ---- Supervisor side (platform: worker_posix.cpp) ----
+// ---- Supervisor side (platform: worker_posix.cpp, worker_win32.cpp) ----
 
 struct WorkerProcess;
 
@@ -71,11 +71,17 @@ std::vector<std::string> WorkerArguments(const char* job, const DeviceOptions& d
 // The image in the loader state as a worker's input: it sends exactly this image, and the
 // file is read once, however many ports there are.
 std::string LoadedImageInput();
+// Platform: from now on Ctrl-C and termination requests are counted, not ending the supervisor.
+void CountInterrupts();
+int InterruptsCounted();
 
 // ---- Worker side ----
 
 // 1 when argv asks for a worker (argv[1] is --worker).
 int IsWorkerCall(int argc, const char* const* argv);
+// Platform, first in a worker: its standard input and output carry bytes as they are, and
+// the supervisor's stop requests are heard.
+void PrepareWorkerProcess();
 // Runs the worker argv asks for; returns its exit status.
 int RunWorker(int argc, const char* const* argv);
 // In a worker: sends the event to the supervisor (0 when it cannot). Elsewhere nothing (1).

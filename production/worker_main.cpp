@@ -151,6 +151,7 @@ int RunWorker(int argc, const char* const* argv) {
         std::fprintf(stderr, "tavboot: --worker is started by tavboot itself\n");
         return kExitUsage;
     }
+    PrepareWorkerProcess();
     std::string why;
     if (!call.log.empty() && !OpenRunLog(call.log, &why)) return FailBeforeRun(why, false);
     g_is_worker = 1;

@@ -175,3 +175,23 @@ int EndWorker(WorkerProcess* worker) {
     delete worker;
     return status;
 }
+
+namespace {
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnSupervisorInterrupt(int) { g_interrupts = g_interrupts + 1; }
+
+}  // namespace
+
+void CountInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnSupervisorInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+}
+
+int InterruptsCounted() { return g_interrupts; }
+
+// A POSIX worker hears its supervisor through signals; its pipes carry bytes as they are.
+void PrepareWorkerProcess() {}

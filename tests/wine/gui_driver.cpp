@@ -432,6 +432,52 @@ static void RunLoneConsole(GuiUnderTest&, char** arguments) {
     CloseHandle(process.hProcess);
 }
 
+// tavboot.exe in a console of its own (a console Ctrl-C event needs one) gets Ctrl-C as soon as
+// its output shows arguments[1]: it ends within a minute with 130 and says that it was interrupted.
+static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out_read, out_write;
+    CreatePipe(&out_read, &out_write, &inherit, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startup.hStdError = out_write;
+    PROCESS_INFORMATION process = {};
+    std::string command = arguments[0];
+    const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
+                                        nullptr, &startup, &process) != 0;
+    CloseHandle(out_write);
+    Expect(started, "console program starts");
+    if (!started) return;
+    std::string output;
+    bool interrupted = false;
+    for (DWORD waited = 0; waited < 120000; waited += 10) {
+        DWORD available = 0, got = 0;
+        char buffer[4096];
+        if (!PeekNamedPipe(out_read, nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available && ReadFile(out_read, buffer, sizeof buffer, &got, nullptr)) output.append(buffer, got);
+        if (!interrupted && output.find(arguments[1]) != std::string::npos) {
+            FreeConsole();
+            interrupted = AttachConsole(process.dwProcessId) && SetConsoleCtrlHandler(nullptr, TRUE) &&
+                          GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+            Expect(interrupted, "Ctrl-C sent to the program's console");
+        }
+        if (!available && WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) break;
+        if (!available) Sleep(10);
+    }
+    Expect(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0, "ends after Ctrl-C");
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    Expect(code == 130 && output.find("interrupted") != std::string::npos,
+           "exit status " + std::to_string(code) + " (130), output: " + output);
+    CloseHandle(out_read);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 // A name the program's code page cannot carry: refused, the path field left as it was.
 static void RunOpenRefused(GuiUnderTest& gui, char** arguments) {
     ChooseFile(gui, arguments[0]);
@@ -447,6 +493,7 @@ static const Scenario kScenarios[] = {
     {"resources", 1, RunResources, false},
     {"hold-file", 3, RunHoldFile, false},
     {"lone-console", 1, RunLoneConsole, false},
+    {"console-ctrl-c", 2, RunConsoleCtrlC, false},
     {"open-refused", 1, RunOpenRefused, true},
     {"startup", 0, RunStartup, true},
     {"download-no-file", 0, RunDownloadNoFile, true},

@@ -41,6 +41,7 @@ sim_pid=""
 
 cleanup() {
     stop_sim
+    stop_sims
     [ -n "${holder_pid:-}" ] && kill "$holder_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
@@ -304,6 +305,83 @@ open(sys.argv[2], "wb").write(d.replace(t, b">xxxxx</activeCodePage>") if t in d
     fi
 }
 
+# start_sims PORT...: a fresh device behind each COM PORT (PORT:FAULT gives it a fault that fails
+# the first page); the flash of COM PORT goes to $work/flash-PORT.bin.
+sims=()
+start_sims() {
+    local each port fault
+    for each in "$@"; do
+        port=${each%%:*}
+        fault=()
+        [ "$port" != "$each" ] && fault=(--fault "${each#*:}" --fault-arg 1)
+        rm -f "$dosdevices/$port" "$work/flash-$port.bin"
+        "$sim" --link "$dosdevices/$port" --flash-out "$work/flash-$port.bin" "${fault[@]}" \
+            >"$work/sim-$port.log" 2>&1 &
+        sims+=($!)
+        for _ in $(seq 100); do
+            [ -L "$dosdevices/$port" ] && break
+            sleep 0.05
+        done
+    done
+}
+
+stop_sims() {
+    [ ${#sims[@]} -eq 0 ] && return 0
+    kill -TERM "${sims[@]}" 2>/dev/null
+    wait "${sims[@]}" 2>/dev/null
+    sims=()
+}
+
+# Ctrl-C in the console during a download on several ports: every worker is told, ends as a
+# single download ends, and the run ends with 130.
+several_ctrl_c() {
+    start_sims com6 com7
+    drive several-ctrl-c console-ctrl-c 'C:\tavtest\tavboot.exe download --port COM6 --port COM7 C:\tavtest\largest.hex' \
+        'Write page 1'
+    record several-ctrl-c $?
+    stop_sims
+}
+
+# Several ports at once: one worker process per port, one device failing, named in the summary,
+# the JSON and the log. The file's folder has a blank and a letter beyond ASCII: the workers'
+# command lines carry it whole.
+run_several_port_checks() {
+    wanted several-ctrl-c && several_ctrl_c
+    wanted several-download || return 0
+    local win='C:\tavtest\two wordsř' log="$drive/Δοκιμή/several.log"
+    mkdir -p "$drive/two wordsř"
+    cp "$drive/small.hex" "$drive/two wordsř/"
+    rm -f "$log"
+    start_sims com6 com7 com9:no-page-ack com10
+    (cd "$drive" && timeout 300 wine tavboot.exe download --json --log 'C:\tavtest\Δοκιμή\several.log' \
+        --port COM6 --port COM7 --port COM9 --port COM10 "$win\small.hex") >"$work/several.json" 2>"$work/several.err"
+    local status=$?
+    stop_sims
+    tr -d '\r' <"$work/several.err" >"$work/several.log"
+    if [ "$status" -eq 1 ] && grep -qE '^COM9 +FAILED .*BOOT info: Boot write to Flash error' "$work/several.log" &&
+        python3 - "$work/several.json" "$log" "$win\small.hex" <<'CHECK'
+import json, sys
+ports = json.load(open(sys.argv[1]))["ports"]
+records = [json.loads(line) for line in open(sys.argv[2], encoding="utf-8")]
+results = sorted((r["port"], r["result"], r["file"]) for r in records)
+expected = [(p, "failed" if p == "COM9" else "ok", sys.argv[3]) for p in ("COM10", "COM6", "COM7", "COM9")]
+sys.exit([p["result"] for p in ports] != ["ok", "ok", "failed", "ok"] or results != expected)
+CHECK
+    then
+        record several-download 0
+    else
+        echo "[several-download] exit status $status (expected 1), output:"
+        sed "s/^/[several-download] /" "$work/several.log" "$work/several.json" "$log"
+        record several-download 1
+    fi
+    local port
+    for port in com6 com7 com10; do
+        python3 "$here/wine_images.py" check-flash "$work/flash-$port.bin" "$drive/small.hex" |
+            sed "s/^/[several-flash-$port] /"
+        record "several-flash-$port" "${PIPESTATUS[0]}"
+    done
+}
+
 run_gui_scenarios() {
     local hex='C:\tavtest\small.hex' tvk='C:\tavtest\small.tvk' bin='C:\tavtest\notes.bin'
     local main_shot=- box_shot=- port_shot=-
@@ -364,6 +442,7 @@ make_prefix
 run_serial_checks
 run_console_checks
 run_name_checks
+run_several_port_checks
 run_gui_scenarios
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,6 +1,4 @@
 // tavboot download on several ports: one worker per port, their events merged here.
-#include <signal.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -31,10 +29,6 @@ struct PortRun {
     bool has_result;
     WorkerEvent result;     // its result event, when one arrived
 };
-
-volatile sig_atomic_t g_interrupted = 0;
-
-void OnParentInterrupt(int) { g_interrupted = 1; }
 
 void TakeEvent(PortRun& run, const WorkerEvent& event) {
     if (event.name == "phase") run.phase = event.Field("text");
@@ -97,7 +91,7 @@ void Supervise(std::vector<PortRun>& runs, unsigned pages) {
         std::vector<WorkerProcess*> running;
         for (PortRun& run : runs) {
             if (!run.worker) continue;
-            if (g_interrupted) StopWorker(run.worker, kWorkerStopNow);
+            if (InterruptsCounted()) StopWorker(run.worker, kWorkerStopNow);
             running.push_back(run.worker);
         }
         if (running.empty()) break;
@@ -142,11 +136,8 @@ int DownloadOnSeveralPorts(const DeviceOptions& device, const std::vector<std::s
     if (!LoadImageFromPath(file.c_str())) return kExitFailed;
     WarnDataBelowFirstOffset();
     const unsigned pages = SentPageCount(g_loader.image_length);
-    struct sigaction action {};
-    action.sa_handler = OnParentInterrupt;
-    sigemptyset(&action.sa_mask);
-    // A hang-up too ends the children first, so that no port stays held.
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+    // An interrupt, a hang-up too, ends the workers first, so that no port stays held.
+    CountInterrupts();
     const std::string image = LoadedImageInput();
     std::vector<PortRun> runs;
     for (const std::string& port : ports) {
