@@ -83,7 +83,7 @@ bool ComesBefore(const PortIdentity& a, const PortIdentity& b) {
 
 std::vector<PortIdentity> ListSerialPorts() {
     std::vector<PortIdentity> ports;
-    for (const std::string& name : ComDeviceNames()) ports.push_back(PortIdentity{name, "", "", "", "", "", "", ""});
+    for (const std::string& name : ComDeviceNames()) ports.push_back(PortIdentity{name, "", "", "", "", "", "", "", ""});
     AddSetupApiFacts(&ports);
     std::sort(ports.begin(), ports.end(), ComesBefore);
     return ports;
