@@ -64,7 +64,7 @@ void AddSetupApiFacts(std::vector<PortIdentity>* ports) {
         const std::string name = PortName(devices, &device);
         if (name.rfind("COM", 0) != 0) continue;
         auto known = std::find_if(ports->begin(), ports->end(), [&](const PortIdentity& p) { return p.port == name; });
-        if (known == ports->end()) known = ports->insert(ports->end(), PortIdentity{name, "", "", "", "", "", "", ""});
+        if (known == ports->end()) known = ports->insert(ports->end(), PortIdentity{name, "", "", "", "", "", "", "", ""});
         known->driver = RegistryProperty(devices, &device, SPDRP_SERVICE);
         known->manufacturer = RegistryProperty(devices, &device, SPDRP_MFG);
         known->product = RegistryProperty(devices, &device, SPDRP_FRIENDLYNAME);
