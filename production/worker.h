@@ -25,6 +25,11 @@ struct WorkerEvent {
 std::string FormatWorkerEvent(const WorkerEvent& event);
 // Parses one line without its line end. Returns 0 when it is not an event.
 int ParseWorkerEvent(const std::string& line, WorkerEvent* event);
+// Takes the first whole line out of text (without its \n, or the \r\n of a text-mode pipe). 0 when none.
+int TakeWorkerLine(std::string* text, std::string* line);
+// Takes lines out of text up to the first event among them (1); 0 when no whole event is there.
+// Malformed lines are skipped.
+int TakeWorkerEvent(std::string* text, WorkerEvent* event);
 
 // What a worker came to, from its result event (nullptr when it sent none) and how its
 // process ended (exit status, or kExitInterrupted for a signal).

@@ -38,15 +38,6 @@ void Drain(int* pipe_end, std::string* text) {
     *pipe_end = -1;
 }
 
-// The first whole line of text, taken out of it.
-int TakeLine(std::string* text, std::string* line) {
-    const size_t end = text->find('\n');
-    if (end == std::string::npos) return 0;
-    *line = text->substr(0, end);
-    text->erase(0, end + 1);
-    return 1;
-}
-
 int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitInterrupted; }
 
 void Reap(WorkerProcess* worker, int options) {
@@ -148,14 +139,9 @@ void WaitForWorkers(const std::vector<WorkerProcess*>& workers, int timeout_ms) 
     for (WorkerProcess* worker : workers) Reap(worker, fds.empty() ? 0 : WNOHANG);
 }
 
-int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event) {
-    std::string line;
-    while (TakeLine(&worker->event_text, &line))
-        if (ParseWorkerEvent(line, event)) return 1;
-    return 0;
-}
+int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event) { return TakeWorkerEvent(&worker->event_text, event); }
 
-int NextWorkerLine(WorkerProcess* worker, std::string* line) { return TakeLine(&worker->human_text, line); }
+int NextWorkerLine(WorkerProcess* worker, std::string* line) { return TakeWorkerLine(&worker->human_text, line); }
 
 int WorkerFinished(WorkerProcess* worker, int* exit_status) {
     if (!worker->ended || worker->events >= 0 || worker->human >= 0) return 0;

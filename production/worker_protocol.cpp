@@ -95,3 +95,18 @@ WorkerVerdict JudgeWorker(const WorkerEvent* result, int exit_status) {
         status = exit_status == kExitOk ? kExitFailed : exit_status;
     return {status, outcome, result->Field("message")};
 }
+
+int TakeWorkerLine(std::string* text, std::string* line) {
+    const size_t end = text->find('\n');
+    if (end == std::string::npos) return 0;
+    *line = text->substr(0, end && (*text)[end - 1] == '\r' ? end - 1 : end);
+    text->erase(0, end + 1);
+    return 1;
+}
+
+int TakeWorkerEvent(std::string* text, WorkerEvent* event) {
+    std::string line;
+    while (TakeWorkerLine(text, &line))
+        if (ParseWorkerEvent(line, event)) return 1;
+    return 0;
+}

@@ -131,15 +131,6 @@ int Drain(HANDLE* pipe_end, std::string* text) {
     return 1;
 }
 
-// The first whole line of text, taken out of it (a text-mode stderr ends its lines with \r\n).
-int TakeLine(std::string* text, std::string* line) {
-    const size_t end = text->find('\n');
-    if (end == std::string::npos) return 0;
-    *line = text->substr(0, end && (*text)[end - 1] == '\r' ? end - 1 : end);
-    text->erase(0, end + 1);
-    return 1;
-}
-
 int Reap(WorkerProcess* worker, DWORD wait_ms) {
     DWORD code = 0;
     if (worker->ended || WaitForSingleObject(worker->process, wait_ms) != WAIT_OBJECT_0 ||
@@ -243,14 +234,9 @@ void WaitForWorkers(const std::vector<WorkerProcess*>& workers, int timeout_ms) 
     }
 }
 
-int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event) {
-    std::string line;
-    while (TakeLine(&worker->event_text, &line))
-        if (ParseWorkerEvent(line, event)) return 1;
-    return 0;
-}
+int NextWorkerEvent(WorkerProcess* worker, WorkerEvent* event) { return TakeWorkerEvent(&worker->event_text, event); }
 
-int NextWorkerLine(WorkerProcess* worker, std::string* line) { return TakeLine(&worker->human_text, line); }
+int NextWorkerLine(WorkerProcess* worker, std::string* line) { return TakeWorkerLine(&worker->human_text, line); }
 
 int WorkerFinished(WorkerProcess* worker, int* exit_status) {
     if (!worker->ended || worker->events || worker->human) return 0;
