@@ -54,16 +54,18 @@ debian_package() {
     fi
 }
 
+# The zip is made in $TAVBOOT_ZIP_BUILD when set (a release build already made), else in build-zip.
 windows_zip() {
-    cmake -S . -B build-zip -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    local build=${TAVBOOT_ZIP_BUILD:-build-zip}
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
         >/dev/null &&
-        cmake --build build-zip -j"$jobs" --target tavboot tavboot-gui >/dev/null &&
-        rm -f build-zip/tavboot-*.zip &&
-        (cd build-zip && cpack -G ZIP >/dev/null) || {
+        cmake --build "$build" -j"$jobs" --target tavboot tavboot-gui >/dev/null &&
+        rm -f "$build"/tavboot-*.zip &&
+        (cd "$build" && cpack -G ZIP >/dev/null) || {
         fail "building the Windows zip"
         return
     }
-    local zip=build-zip/tavboot-$version-win64.zip folder=tavboot-$version-win64
+    local zip=$build/tavboot-$version-win64.zip folder=tavboot-$version-win64
     unzip -l "$zip"
     local expected listed
     expected=$(printf "$folder/%s\n" README.txt sample.hex sample.tvk tavboot-gui.exe tavboot.exe)
