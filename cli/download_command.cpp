@@ -24,6 +24,14 @@ namespace {
 // A ports list is a short text file; anything else (a device, a FIFO, a huge file) is refused.
 constexpr std::streamsize kPortsListLimit = 1 << 20;
 
+// A comment's #: at the start of the line or after a blank, so that a Windows location path
+// (usb-port:PCIROOT(0)#PCI(1400)#...) keeps its own.
+size_t CommentStart(const std::string& line) {
+    for (size_t at = line.find('#'); at != std::string::npos; at = line.find('#', at + 1))
+        if (at == 0 || line[at - 1] == ' ' || line[at - 1] == '\t') return at;
+    return std::string::npos;
+}
+
 // One port a line; blank lines, a UTF-8 byte order mark and "# comments" are skipped.
 int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool json) {
     struct stat info;
@@ -38,7 +46,7 @@ int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool
     std::string line;
     const size_t named = ports->size();
     while (std::getline(lines, line)) {
-        line = line.substr(0, line.find('#'));
+        line = line.substr(0, CommentStart(line));
         const size_t begin = line.find_first_not_of(" \t\r");
         if (begin == std::string::npos) continue;
         ports->push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
