@@ -98,10 +98,10 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     PrintJsonValue(out);
 }
 
-// With json, an interrupt prints the port's result too: interrupted, its seconds counted then.
-void PrepareInterruptJson(const std::string& port, bool json) {
-    if (!json) return;
-    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted, -1, {}}})
+// With json, an interrupt prints the port's result too: interrupted after attempts, its seconds counted then.
+void PrepareInterruptJson(const std::string& port, int attempts) {
+    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, attempts, kOutcomeInterrupted,
+                                            -1, {}}})
                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     const size_t seconds = text.find("\"seconds\": ") + 11;
     const size_t end = text.find_first_of(",\n", seconds);
@@ -160,8 +160,9 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     device.port = all[0];
     const double started = MonotonicSeconds();
     int attempts = 1;
-    PrepareInterruptJson(device.port, json);
+    if (json) SetAttemptListener([&device](int attempt) { PrepareInterruptJson(device.port, attempt); });
     const int status = DownloadWithRetries(device, file, "download", &attempts);
+    SetAttemptListener(nullptr);
     const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
         PrintDownloadJson({{device.port, status, ResultMessage(), MonotonicSeconds() - started, attempts,
