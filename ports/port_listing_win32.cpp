@@ -56,8 +56,9 @@ void ReadInstanceId(HDEVINFO devices, SP_DEVINFO_DATA* device, PortIdentity* por
     ReadDeviceInstanceId(id.data(), port);
 }
 
-// A device node's location path, the first of its list; empty when it has none.
-std::string LocationPath(DEVINST node) {
+// The location path of a device node that names it as a USB device (the list may also hold an
+// ACPI form of it); empty when none does.
+std::string UsbDeviceLocation(DEVINST node) {
     ULONG size = 0;
     if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_PATHS, nullptr, nullptr, &size, 0) != CR_BUFFER_SMALL ||
         size == 0)
@@ -65,15 +66,17 @@ std::string LocationPath(DEVINST node) {
     std::vector<char> paths(size + 2, '\0');
     if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_PATHS, nullptr, paths.data(), &size, 0) != CR_SUCCESS)
         return "";
-    return paths.data();
+    for (const char* path = paths.data(); *path; path += std::strlen(path) + 1)
+        if (IsUsbDeviceLocation(path)) return path;
+    return "";
 }
 
 // The USB port of a USB adapter's COM port: the port's own node is the USB device (CH340, CP210x,
 // CDC ACM), or it sits below it (FTDI's bus driver; an interface of a composite device).
 std::string UsbPortOf(DEVINST node) {
     for (int step = 0; step < 4; ++step) {
-        const std::string path = LocationPath(node);
-        if (IsUsbDeviceLocation(path)) return path;
+        const std::string path = UsbDeviceLocation(node);
+        if (!path.empty()) return path;
         DEVINST parent = 0;
         if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;
         node = parent;

@@ -82,7 +82,8 @@ TEST(UsbPortSelector, NamesTheOnePortOnThatUsbPort) {
     // The USB device's own node holds the port; its interfaces and hubs are looked past.
     for (const auto& [path, device] : {std::pair<std::string, bool>{hub + "#USB(2)", true},
                                        {hub + "#USB(2)#USBMI(0)", false}, {"PCIROOT(0)#PCI(1400)#USBROOT(0)", false},
-                                       {"PCIROOT(0)#PCI(1C00)#PCI(0000)", false}, {"", false}})
+                                       {"PCIROOT(0)#PCI(1C00)#PCI(0000)", false}, {"", false},
+                                       {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)", false}})
         EXPECT_EQ(IsUsbDeviceLocation(path), device) << path;
 }
 
