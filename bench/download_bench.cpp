@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,14 +256,14 @@ DownloadRun RunDownload(const std::string& binary, const std::vector<std::string
 
 // A download into `devices` simulated devices, each checked afterwards.
 int MeasureDownload(const std::string& binary, const std::string& dir, const TestImage& image, int devices,
-                    bool paced, DownloadRun* run) {
+                    bool paced, DownloadRun* run, const std::vector<std::string>& options = {}) {
     Simulators sims;
     if (!StartSimulators(binary, dir, devices, paced, &sims)) {
         if (sims.child.pid > 0) StopSimulatorsAndCheck(&sims, image);
         std::fprintf(stderr, "download_bench: the simulator did not start\n");
         return 0;
     }
-    *run = RunDownload(binary, sims.ports, image.path);
+    *run = RunDownload(binary, sims.ports, image.path, options);
     const int flash_ok = StopSimulatorsAndCheck(&sims, image);
     run->sim_cpu = sims.cpu;
     if (run->status == 0 && flash_ok) return 1;
@@ -379,15 +380,47 @@ int AdapterTable(const std::string& binary, const std::string& dir, const std::v
     return 1;
 }
 
-// One device, then `devices` at once, back to back so that both see the same machine.
+// Every record's seconds in the log: each port's own download time, its process start left out.
+std::vector<double> LoggedSeconds(const std::string& log) {
+    std::vector<double> seconds;
+    FILE* file = std::fopen(log.c_str(), "rb");
+    if (!file) return seconds;
+    char line[16384];
+    while (std::fgets(line, sizeof line, file)) {
+        const char* at = std::strstr(line, "\"seconds\":");
+        if (at) seconds.push_back(std::atof(at + 10));
+    }
+    std::fclose(file);
+    return seconds;
+}
+
+// The slowest and the mean port of a run's log.
+void SlowestAndMean(const std::vector<double>& seconds, double* slowest, double* mean) {
+    *slowest = 0;
+    *mean = 0;
+    for (double s : seconds) {
+        *slowest = std::max(*slowest, s);
+        *mean += s / double(seconds.size());
+    }
+}
+
+// One device, then `devices` at once, then one again, back to back so that all see the same machine.
 int ParallelFigure(const std::string& binary, const std::string& dir, int devices, int pages) {
     TestImage image;
     DownloadRun one;
     DownloadRun many;
-    if (!WriteTestImage(dir, pages, &image) || !MeasureDownload(binary, dir, image, 1, true, &one) ||
-        !MeasureDownload(binary, dir, image, devices, true, &many)) {
-        return 0;
+    DownloadRun again;
+    const std::string log = dir + "/parallel.log";
+    std::vector<double> seconds[3];
+    int measured = WriteTestImage(dir, pages, &image);
+    for (int i = 0; i < 3 && measured; ++i) {
+        std::remove(log.c_str());
+        measured = MeasureDownload(binary, dir, image, i == 1 ? devices : 1, true, i == 0 ? &one : i == 1 ? &many : &again,
+                                   {"--log", log});
+        seconds[i] = LoggedSeconds(log);
+        measured = measured && int(seconds[i].size()) == (i == 1 ? devices : 1);
     }
+    if (!measured) return 0;
     std::printf("%d devices at once, paced, %d pages each (download --port x %d):\n"
                 "  wall %.3f s against %.3f s for one device: %.3f x; loader CPU %.3f s in all\n"
                 "  (%.2f %% of the wall time for each port's process)\n",
@@ -398,11 +431,20 @@ int ParallelFigure(const std::string& binary, const std::string& dir, int device
                 "  simulator CPU %.3f s (one device: %.3f s)\n",
                 many.all_started, many.first_finished, many.finished_at, one.finished_at,
                 many.wall - many.finished_at, many.sim_cpu, one.sim_cpu);
+    double slowest = 0;
+    double mean = 0;
+    SlowestAndMean(seconds[1], &slowest, &mean);
+    std::printf("  each port's download (its log record's seconds): slowest %.3f s, mean %.3f s against\n"
+                "  %.3f s and %.3f s for one device before and after: slowest %.4f x, mean %.4f x the mean of one\n",
+                slowest, mean, seconds[0][0], seconds[2][0], slowest * 2 / (seconds[0][0] + seconds[2][0]),
+                mean * 2 / (seconds[0][0] + seconds[2][0]));
     return 1;
 }
 
 void Usage() {
     std::fprintf(stderr, "usage: download_bench [--tavboot PATH] [--devices N] [PAGES...]\n"
+                         "       download_bench --several N [PAGES]   (only N devices at once against one, 2 to 64;\n"
+                         "         default 16 pages)\n"
                          "       download_bench --adapters [--latency MS]... [PAGES...]\n"
                          "         (only the adapter table; default 16 pages, latencies 0 1 2 16 32 100)\n"
                          "       download_bench --write-image PAGES DIR   (writes DIR/imagePAGES.hex)\n"
@@ -425,9 +467,12 @@ int main(int argc, char** argv) {
     std::vector<int> page_counts;
     if (argc == 4 && std::string(argv[1]) == "--write-image") return WriteImageOnly(argv[2], argv[3]);
     const bool adapters_only = argc >= 2 && std::string(argv[1]) == "--adapters";
+    const bool several_only = argc >= 3 && std::string(argv[1]) == "--several";
+    if (several_only) devices = std::atoi(argv[2]);
+    if (several_only && (devices < 2 || devices > 64)) return Usage(), 2;
     const std::vector<int> all_latencies = {0, 1, 2, 16, 32, 100};
     std::vector<int> latencies;
-    for (int i = adapters_only ? 2 : 1; i < argc; ++i) {
+    for (int i = several_only ? 3 : adapters_only ? 2 : 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const int pages = std::atoi(arg.c_str());
         if (arg == "--tavboot" && i + 1 < argc) binary = argv[++i];
@@ -440,7 +485,8 @@ int main(int argc, char** argv) {
     char dir_template[] = "/tmp/tavboot-bench-XXXXXX";
     if (!mkdtemp(dir_template)) return 1;
     const std::string dir = dir_template;
-    const int ok = adapters_only
+    const int ok = several_only ? ParallelFigure(binary, dir, devices, page_counts.empty() ? 16 : page_counts[0])
+                   : adapters_only
                        ? AdapterTable(binary, dir, page_counts.empty() ? std::vector<int>{16} : page_counts, latencies)
                        : PacedTable(binary, dir, page_counts.empty() ? std::vector<int>{1, 16, 249} : page_counts) &&
                              AdapterTable(binary, dir, {16}, latencies) && UnpacedRate(binary, dir, 249) &&

@@ -24,6 +24,14 @@ namespace {
 // A ports list is a short text file; anything else (a device, a FIFO, a huge file) is refused.
 constexpr std::streamsize kPortsListLimit = 1 << 20;
 
+// A comment's #: at the start of the line or after a blank, so that a Windows location path
+// (usb-port:PCIROOT(0)#PCI(1400)#...) keeps its own.
+size_t CommentStart(const std::string& line) {
+    for (size_t at = line.find('#'); at != std::string::npos; at = line.find('#', at + 1))
+        if (at == 0 || line[at - 1] == ' ' || line[at - 1] == '\t') return at;
+    return std::string::npos;
+}
+
 // One port a line; blank lines, a UTF-8 byte order mark and "# comments" are skipped.
 int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool json) {
     struct stat info;
@@ -38,7 +46,7 @@ int ReadPortsList(const std::string& path, std::vector<std::string>* ports, bool
     std::string line;
     const size_t named = ports->size();
     while (std::getline(lines, line)) {
-        line = line.substr(0, line.find('#'));
+        line = line.substr(0, CommentStart(line));
         const size_t begin = line.find_first_not_of(" \t\r");
         if (begin == std::string::npos) continue;
         ports->push_back(line.substr(begin, line.find_last_not_of(" \t\r") - begin + 1));
@@ -90,10 +98,10 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
     PrintJsonValue(out);
 }
 
-// With json, an interrupt prints the port's result too: interrupted, its seconds counted then.
-void PrepareInterruptJson(const std::string& port, bool json) {
-    if (!json) return;
-    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, 1, kOutcomeInterrupted, -1, {}}})
+// With json, an interrupt prints the port's result too: interrupted after attempts, its seconds counted then.
+void PrepareInterruptJson(const std::string& port, int attempts) {
+    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, attempts, kOutcomeInterrupted,
+                                            -1, {}}})
                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     const size_t seconds = text.find("\"seconds\": ") + 11;
     const size_t end = text.find_first_of(",\n", seconds);
@@ -152,8 +160,9 @@ int RunDownloadCommand(DeviceOptions device, const std::vector<std::string>& por
     device.port = all[0];
     const double started = MonotonicSeconds();
     int attempts = 1;
-    PrepareInterruptJson(device.port, json);
+    if (json) SetAttemptListener([&device](int attempt) { PrepareInterruptJson(device.port, attempt); });
     const int status = DownloadWithRetries(device, file, "download", &attempts);
+    SetAttemptListener(nullptr);
     const int answer_delay_ms = g_loader.answer_count ? int(g_loader.answer_delay_ms) : -1;
     if (json)
         PrintDownloadJson({{device.port, status, ResultMessage(), MonotonicSeconds() - started, attempts,

@@ -63,6 +63,9 @@ PortIdentity Identify(const fs::path& tty) {
 
 }  // namespace
 
+// sysfs names are what they are, letter for letter.
+bool UsbPortIgnoresCase() { return false; }
+
 std::vector<PortIdentity> ListSerialPorts() {
     const char* root_variable = std::getenv("TAVBOOT_SYSFS_ROOT");
     const fs::path root = root_variable ? root_variable : "/";

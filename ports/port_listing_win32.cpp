@@ -1,6 +1,7 @@
 // The serial ports on Windows: every COM device the system knows, with what the Setup API says of it.
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 #include <initguid.h>
 #include <devguid.h>
 
@@ -55,6 +56,34 @@ void ReadInstanceId(HDEVINFO devices, SP_DEVINFO_DATA* device, PortIdentity* por
     ReadDeviceInstanceId(id.data(), port);
 }
 
+// The location path of a device node that names it as a USB device (the list may also hold an
+// ACPI form of it); empty when none does.
+std::string UsbDeviceLocation(DEVINST node) {
+    ULONG size = 0;
+    if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_PATHS, nullptr, nullptr, &size, 0) != CR_BUFFER_SMALL ||
+        size == 0)
+        return "";
+    std::vector<char> paths(size + 2, '\0');
+    if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_PATHS, nullptr, paths.data(), &size, 0) != CR_SUCCESS)
+        return "";
+    for (const char* path = paths.data(); *path; path += std::strlen(path) + 1)
+        if (IsUsbDeviceLocation(path)) return path;
+    return "";
+}
+
+// The USB port of a USB adapter's COM port: the port's own node is the USB device (CH340, CP210x,
+// CDC ACM), or it sits below it (FTDI's bus driver; an interface of a composite device).
+std::string UsbPortOf(DEVINST node) {
+    for (int step = 0; step < 4; ++step) {
+        const std::string path = UsbDeviceLocation(node);
+        if (!path.empty()) return path;
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;
+        node = parent;
+    }
+    return "";
+}
+
 void AddSetupApiFacts(std::vector<PortIdentity>* ports) {
     const HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE) return;
@@ -69,6 +98,8 @@ void AddSetupApiFacts(std::vector<PortIdentity>* ports) {
         known->manufacturer = RegistryProperty(devices, &device, SPDRP_MFG);
         known->product = RegistryProperty(devices, &device, SPDRP_FRIENDLYNAME);
         ReadInstanceId(devices, &device, &*known);
+        // Only for adapters whose instance id is USB's: a Bluetooth port, say, sits below a USB radio.
+        if (!known->vendor_id.empty()) known->usb_port = UsbPortOf(device.DevInst);
     }
     SetupDiDestroyDeviceInfoList(devices);
 }
@@ -80,6 +111,9 @@ bool ComesBefore(const PortIdentity& a, const PortIdentity& b) {
 }
 
 }  // namespace
+
+// Windows names devices whatever their letters' case.
+bool UsbPortIgnoresCase() { return true; }
 
 std::vector<PortIdentity> ListSerialPorts() {
     std::vector<PortIdentity> ports;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "boot/boot_common.h"
 #include "boot/boot_control.h"
@@ -117,6 +118,10 @@ int VerifyApplicationStarted(const std::string& port, double seconds) {
     return 1;
 }
 
+static std::function<void(int)> g_attempt_listener;
+
+void SetAttemptListener(std::function<void(int attempt)> listener) { g_attempt_listener = std::move(listener); }
+
 int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
                         int* attempts) {
     const double started = MonotonicSeconds();
@@ -124,6 +129,11 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
     for (*attempts = 1;; ++*attempts) {
         PrepareInterruptRecord({operation, options.port, file, kExitInterrupted, *attempts, 0}, started);
         ReportWorkerEvent({"attempt", {{"number", std::to_string(*attempts)}}});
+        if (g_attempt_listener) {
+            HoldInterrupts(1);
+            g_attempt_listener(*attempts);
+            HoldInterrupts(0);
+        }
         // A parent that serves several ports has loaded the image for all of them.
         status = g_loader.image_loaded ? DownloadLoadedImage(options) : LoadAndDownload(options, file);
         if (status == kExitOk || *attempts > options.retries || !OutcomeRetryable(g_loader.outcome)) break;

@@ -13,7 +13,8 @@ namespace {
 const char kInterruptText[] =
     "\ninterrupted: the port is released; a device that entered its bootloader stays there "
     "until the next download\n";
-std::string g_interrupt_report;  // set before the handler is installed, then only read
+std::string g_interrupt_report;  // set again as each attempt begins: the handler's thread copies it under the lock
+SRWLOCK g_interrupt_report_lock = SRWLOCK_INIT;
 volatile LONG g_settled = 0;
 volatile LONG g_interrupt_requested = 0;
 
@@ -34,7 +35,9 @@ void ActOnInterrupt() {
     AppendInterruptRecord();
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kInterruptText, sizeof kInterruptText - 1, &written, nullptr);
+    AcquireSRWLockExclusive(&g_interrupt_report_lock);
     std::string report = g_interrupt_report;
+    ReleaseSRWLockExclusive(&g_interrupt_report_lock);
     const size_t mark = report.find(kInterruptSecondsMark);
     char seconds[32];
     if (mark != std::string::npos)
@@ -46,7 +49,11 @@ void ActOnInterrupt() {
 
 std::string InterruptNotice() { return std::string(kInterruptText + 1, sizeof kInterruptText - 3); }
 
-void SetInterruptReport(const std::string& line) { g_interrupt_report = line; }
+void SetInterruptReport(const std::string& line) {
+    AcquireSRWLockExclusive(&g_interrupt_report_lock);
+    g_interrupt_report = line;
+    ReleaseSRWLockExclusive(&g_interrupt_report_lock);
+}
 
 void HoldInterrupts(int) {}
 

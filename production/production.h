@@ -2,6 +2,7 @@
 // station, the run log and the guards of the process.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ const AppIdentity& VerifiedApplication();
 // log record under operation. Returns the last attempt's exit status.
 int DownloadWithRetries(const DeviceOptions& options, const std::string& file, const char* operation,
                         int* attempts);
+// Called, interrupts held, as each attempt of DownloadWithRetries begins, with its number (so that
+// what an interrupt reports counts the attempts made); none when empty.
+void SetAttemptListener(std::function<void(int attempt)> listener);
 
 // Loads file once and downloads it on every port at once, one process per port, with a
 // summary on stderr. Returns the exit status; results stay empty when the file did not load

@@ -244,6 +244,12 @@ TEST_F(CliTest, PortsFromListsEnvironmentShortFormAndSuggestions) {
     ProcessResult result = RunTavboot({"download", "--ports-from", twice, kExamples + "sample.hex"});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tavboot: " + first + ": the port is named twice\n");
+    // A # inside a name is no comment: a Windows location path keeps every step.
+    const std::string slot = "usb-port:PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)";
+    result = RunTavboot({"download", "--ports-from", WriteTempFile("slots.txt", slot + "  # slot 1\n"),
+                         kExamples + "sample.hex"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.find("tavboot: no port is on USB port " + slot.substr(9) + ";"), 0u) << result.err;
     EXPECT_EQ(RunTavboot({"hwinfo", "-p", first}).status, 0);
     const ChildSetup second_by_default = [&second] { setenv("TAVBOOT_PORT", second.c_str(), 1); };
     EXPECT_EQ(RunTavboot({"hwinfo"}, 120, second_by_default).status, 0);

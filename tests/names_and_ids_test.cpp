@@ -1,7 +1,8 @@
-// Adapters as Windows names them, and texts and names carried as UTF-8 without loss.
+// Adapters as Windows names them, USB ports as selectors name them, and texts and names carried as UTF-8 without loss.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "ports/ports.h"
@@ -40,6 +41,50 @@ TEST(DeviceInstanceId, SerialNumbersOfTheCommonAdaptersAsTheirDriversReportThem)
         EXPECT_EQ(port.product_id, c.product) << c.id;
         EXPECT_EQ(port.serial_number, c.serial) << c.id;
     }
+}
+
+// A fixture's slots by their USB ports, as Windows and Linux name them: the whole path, never a
+// part of it; an adapter with two lines on one USB port is no single port.
+TEST(UsbPortSelector, NamesTheOnePortOnThatUsbPort) {
+    const std::string hub = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)";
+    auto port = [](const char* name, const std::string& usb_port) {
+        return PortIdentity{name, "", usb_port.empty() ? "" : "0403", "6001", "", "", "", "", usb_port};
+    };
+    const std::vector<PortIdentity> ports = {port("COM1", ""), port("COM3", hub + "#USB(2)"),
+                                             port("COM4", hub + "#USB(3)"), port("COM5", hub + "#USB(3)"),
+                                             port("/dev/ttyUSB0", "1-1.4")};
+    const struct {
+        std::string selector;
+        bool ignore_case;
+        const char* resolved;  // nullptr: refused
+    } cases[] = {
+        {"usb-port:" + hub + "#USB(2)", true, "COM3"},
+        {"usb-port:pciroot(0)#pci(1400)#usbroot(0)#usb(4)#usb(2)", true, "COM3"},
+        {"usb-port:pciroot(0)#pci(1400)#usbroot(0)#usb(4)#usb(2)", false, nullptr},
+        {"usb-port:" + hub, true, nullptr},
+        {"usb-port:1-1.4", false, "/dev/ttyUSB0"},
+        {"usb-port:1-1", false, nullptr},
+        {"usb-port:", true, nullptr},
+        {"usb-port:" + hub + "#USB(3)", true, nullptr},
+        {"COM1", true, "COM1"},
+    };
+    for (const auto& c : cases) {
+        std::string resolved = c.selector;
+        std::string why;
+        EXPECT_EQ(ResolvePortSelectorAmong(ports, c.ignore_case, &resolved, &why), c.resolved ? 1 : 0) << c.selector;
+        EXPECT_EQ(resolved, c.resolved ? c.resolved : c.selector) << c.selector;
+    }
+    std::string two = "usb-port:" + hub + "#USB(3)";
+    std::string why;
+    ResolvePortSelectorAmong(ports, true, &two, &why);
+    EXPECT_EQ(why, two + " matches several ports (an adapter with several lines), name one by its port name:\n"
+                         "  COM4  usb-port:" + hub + "#USB(3)\n  COM5  usb-port:" + hub + "#USB(3)");
+    // The USB device's own node holds the port; its interfaces and hubs are looked past.
+    for (const auto& [path, device] : {std::pair<std::string, bool>{hub + "#USB(2)", true},
+                                       {hub + "#USB(2)#USBMI(0)", false}, {"PCIROOT(0)#PCI(1400)#USBROOT(0)", false},
+                                       {"PCIROOT(0)#PCI(1C00)#PCI(0000)", false}, {"", false},
+                                       {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)", false}})
+        EXPECT_EQ(IsUsbDeviceLocation(path), device) << path;
 }
 
 TEST(Utf8Text, DeviceBytesBecomeTheirCharactersAndNamesKeepTheirUtf8) {

@@ -314,15 +314,20 @@ TEST_F(ProductionLineTest, EveryOperationLeavesOneTrueRecordAndOneObject) {
         EXPECT_EQ(Records().back()["result"], "ok");
         EXPECT_EQ(json::parse(late.out)["ports"][0]["result"], "ok");
     }
+    // Interrupted on its second attempt: the object counts both, as the log does.
     config.paced = 1;
-    BackgroundProcess cut = StartTavboot({"download", "--json", "--port", StartDevice()->slave_path,
-                                          kExamples + "sample.hex"}, true);
+    config.fault = SimFaultSyncCrcFail;
+    config.sync_faults = 1;
+    BackgroundProcess cut = StartTavboot({"download", "--json", "--retries", "1", "--log", log, "--port",
+                                          StartDevice()->slave_path, kExamples + "sample.hex"}, true);
     ASSERT_TRUE(WaitForStderr(&cut, "Write page 1", 60)) << cut.err;
     kill(-cut.pid, SIGINT);
     EXPECT_EQ(FinishProcess(&cut, 30), 130);
     const json interrupted = json::parse(cut.out, nullptr, false);
     EXPECT_EQ(interrupted["ports"][0]["result"], "interrupted") << cut.out;
     EXPECT_GT(interrupted["ports"][0]["seconds"].get<double>(), 0.0) << cut.out;
+    EXPECT_EQ(interrupted["ports"][0]["attempts"], 2) << cut.out;
+    EXPECT_EQ(Records().back()["attempts"], 2);
     config.fault = SimFaultSilent;
     BackgroundProcess query = StartTavboot({"hwinfo", "--json", "--trace", "--port", StartDevice()->slave_path}, true);
     ASSERT_TRUE(WaitForStderr(&query, "trace:", 60)) << query.err;
