@@ -165,8 +165,12 @@ int EndWorker(WorkerProcess* worker) {
 namespace {
 
 volatile sig_atomic_t g_interrupts = 0;
+volatile sig_atomic_t g_new_work_stopped = 0;
 
-void OnSupervisorInterrupt(int) { g_interrupts = g_interrupts + 1; }
+// A termination request or a hang-up counts as Ctrl-C twice: it does not wait for running work.
+void OnSupervisorInterrupt(int signal_number) { g_interrupts = g_interrupts + (signal_number == SIGINT ? 1 : 2); }
+
+void OnStopNewWork(int) { g_new_work_stopped = 1; }
 
 }  // namespace
 
@@ -179,5 +183,14 @@ void CountInterrupts() {
 
 int InterruptsCounted() { return g_interrupts; }
 
-// A POSIX worker hears its supervisor through signals; its pipes carry bytes as they are.
-void PrepareWorkerProcess() {}
+// A POSIX worker hears its supervisor through signals (stop now: SIGTERM, as an interrupt); its
+// pipes carry bytes as they are.
+void PrepareWorkerProcess() {
+    struct sigaction action {};
+    action.sa_handler = OnStopNewWork;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+}
+
+int NewWorkStopped() { return g_new_work_stopped; }
