@@ -56,9 +56,9 @@ int RefuseNonSerialPorts(const std::vector<std::string>& ports) {
 // process group of its own.
 int StationWorkerStart() { return kWorkerOwnProcessGroup | kWorkerEndsWithSupervisor; }
 
-// The console's Ctrl-C reaches every process on it: a port's worker leaves it to the station,
-// whose stop requests come as named events (PrepareWorkerProcess).
-void HearStation() { SetConsoleCtrlHandler(nullptr, TRUE); }
+// A worker leads a process group of its own, where the console's Ctrl-C is off: Ctrl-C is the
+// station's to decide. Its stop requests come as named events (PrepareWorkerProcess).
+void HearStation() {}
 
 // The job ends the worker when the station ends.
 bool StationGone() { return false; }
