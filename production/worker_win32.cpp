@@ -174,7 +174,7 @@ DWORD WINAPI AwaitStopRequest(void* given) {
     delete static_cast<StopRequests*>(given);
     HANDLE both[2] = {requests.stop_now, requests.stop_new_work};
     DWORD watched = requests.stop_new_work ? 2 : 1;
-    DWORD heard = WAIT_FAILED;
+    DWORD heard;
     while ((heard = WaitForMultipleObjects(watched, both, FALSE, INFINITE)) == WAIT_OBJECT_0 + 1) {
         InterlockedExchange(&g_new_work_stopped, 1);
         watched = 1;
@@ -183,14 +183,13 @@ DWORD WINAPI AwaitStopRequest(void* given) {
     return 0;
 }
 
-// Both named events of a new worker, or none (0).
-int MakeStopEvents(DWORD worker_id, HANDLE* stop_now, HANDLE* stop_new_work) {
+// Both named events of a new worker, or neither.
+void MakeStopEvents(DWORD worker_id, HANDLE* stop_now, HANDLE* stop_new_work) {
     *stop_now = CreateEventW(nullptr, TRUE, FALSE, StopEventName(worker_id).c_str());
     *stop_new_work = CreateEventW(nullptr, TRUE, FALSE, NoNewWorkEventName(worker_id).c_str());
-    if (*stop_now && *stop_new_work) return 1;
+    if (*stop_now && *stop_new_work) return;
     CloseEnd(stop_now);
     CloseEnd(stop_new_work);
-    return 0;
 }
 
 }  // namespace

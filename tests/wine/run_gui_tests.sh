@@ -353,14 +353,16 @@ wait_lines() {
 
 # The station on two COM ports, boards plugged in turn: two at once; the first pulled (its device
 # ends, its port goes) once it is flashed, and the next plugged there once the station waits
-# again. Three boards counted, three records, each flash the image.
+# again. Three boards counted, three records, each flash the image. A third port that does not
+# exist is named once.
 station_boards() {
     local log="$drive/station.log" pids
     rm -f "$log" "$work/flash-com6-next.bin"
+    ln -sfn "$work/no-such-tty" "$dosdevices/com8"
     start_sims com6 com7
     pids=("${sims[@]}")
     (cd "$drive" && timeout 300 wine tavboot.exe station --boards 3 --log 'C:\tavtest\station.log' \
-        --port COM6 --port COM7 'C:\tavtest\small.hex') >"$work/station.out" 2>"$work/station.err" &
+        --port COM6 --port COM7 --port COM8 'C:\tavtest\small.hex') >"$work/station.out" 2>"$work/station.err" &
     local station=$!
     wait_lines "$work/station.err" "[COM6] the board still shows TavSim App FW 3.4; remove it" 1
     kill -TERM "${pids[0]}" && wait "${pids[0]}"
@@ -372,6 +374,7 @@ station_boards() {
     stop_sims
     tr -d '\r' <"$work/station.err" >"$work/station.log"
     if [ "$status" -eq 0 ] && grep -qE '^COM6 +2 +0$' "$work/station.log" && grep -qE '^COM7 +1 +0$' "$work/station.log" &&
+        [ "$(grep -c '^waiting for COM8: not present$' "$work/station.log")" -eq 1 ] &&
         python3 - "$log" <<'CHECK'
 import json, sys
 records = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
