@@ -120,6 +120,9 @@ void StartPort(const DeviceOptions& device, const std::string& file, StationPort
     own.port = port->port;
     port->worker = StartWorker(WorkerArguments("station", own, file, true), StationWorkerStart(), LoadedImageInput());
     port->started = MonotonicSeconds();
+    // A port left unserved is said, never silent (its count then ends the station with 1).
+    if (!port->worker) std::fprintf(stderr, "station: no process could be started for %s; the port is not served\n",
+                                    port->port.c_str());
 }
 
 // A download its worker left without a result failed: counted, and its record written here, so that

@@ -477,6 +477,13 @@ TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
     kill(std::atoi(children.c_str()), SIGKILL);
     EXPECT_EQ(FinishProcess(&station, 30), 1) << station.err;
     EXPECT_NE(station.err.find("the port is no longer served"), std::string::npos) << station.err;
+    // No process for a port at all (no descriptors left for its pipes): said, and a failure.
+    result = RunTavboot({"station", "--port", absent, kExamples + "sample.hex"}, 30, [] {
+        const rlimit limit{5, 5};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("station: no process could be started for " + absent), std::string::npos) << result.err;
 
     // A process that dies in the middle of a download: that board failed, with its record.
     config.fault = SimFaultNone;
