@@ -207,6 +207,8 @@ run_console_checks() {
         drive console-lone lone-console 'C:\tavtest\tavboot.exe'
         record console-lone $?
     fi
+    # A station port that is no serial line is refused before any board.
+    console console-station-not-serial "" 2 "tavboot: NUL is not a serial port" station --port NUL 'C:\tavtest\small.hex'
     # Above COM9 a port opens only by its device path.
     console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
 }
