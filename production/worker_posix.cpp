@@ -102,8 +102,15 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
     const std::string program = ThisProgram();
     std::fflush(stdout);
     std::fflush(stderr);
+    // A request to take no new work that comes before the worker can hear it would end it: held
+    // from the fork on, it waits for PrepareWorkerProcess.
+    sigset_t no_new_work, before;
+    sigemptyset(&no_new_work);
+    sigaddset(&no_new_work, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &no_new_work, &before);
     const pid_t pid = fork();
     if (pid == 0) BecomeWorker(program, arguments, start_flags, supervisor, given[0], events[1], human[1]);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     // The supervisor keeps the read ends of events and stderr and the write end of the input.
     for (int child_end : {events[1], human[1], given[0]})
         if (child_end >= 0) close(child_end);
@@ -191,6 +198,10 @@ void PrepareWorkerProcess() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGUSR1, &action, nullptr);
+    sigset_t no_new_work;
+    sigemptyset(&no_new_work);
+    sigaddset(&no_new_work, SIGUSR1);
+    sigprocmask(SIG_UNBLOCK, &no_new_work, nullptr);
 }
 
 int NewWorkStopped() { return g_new_work_stopped; }
