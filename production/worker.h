@@ -87,6 +87,8 @@ int IsWorkerCall(int argc, const char* const* argv);
 // Platform, first in a worker: its standard input and output carry bytes as they are, and
 // the supervisor's stop requests are heard.
 void PrepareWorkerProcess();
+// In a worker: 1 once its supervisor asked it to take no new work (kWorkerStopNewWork).
+int NewWorkStopped();
 // Runs the worker argv asks for; returns its exit status.
 int RunWorker(int argc, const char* const* argv);
 // In a worker: sends the event to the supervisor (0 when it cannot). Elsewhere nothing (1).
