@@ -87,8 +87,8 @@ int AddLogFile(const std::string& path, ReportFigures* figures) {
     std::string line;
     LogRecord record;
     for (int64_t number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        // A line end of CR LF (a log copied from Windows) is white space to JSON.
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         const std::string why = ReadLogLine(line, &record);
         if (!why.empty()) {
             ++summary.broken_lines;

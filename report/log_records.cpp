@@ -36,7 +36,7 @@ public:
     bool number_float(number_float_t value, const string_t&) override { return Number(value); }
     bool string(string_t& value) override {
         std::string* text = TextField();
-        if (text && depth_ == 1) *text = std::move(value);
+        if (text && depth_ == 1) *text = std::move(value);  // a known key's value of another type is absent
         if (depth_ == 1 && field_ == kOperation) record_->has_operation = true;
         if (depth_ == 1 && field_ == kResult) record_->has_result = true;
         return Take();
