@@ -2,6 +2,7 @@
 #include <cctype>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "report/report.h"
 
@@ -9,16 +10,18 @@ namespace {
 
 enum Field { kNone, kTime, kOperation, kPort, kFile, kSha256, kResult, kMessage, kAttempts, kSeconds, kAnswerDelay };
 
+// Called for each of the twenty keys of every record: lengths are compared before letters.
 Field FieldNamed(const std::string& key) {
     static const struct {
-        const char* name;
+        std::string_view name;
         Field field;
     } kFields[] = {{"time", kTime},       {"operation", kOperation}, {"port", kPort},
                    {"file", kFile},       {"image_sha256", kSha256}, {"result", kResult},
                    {"message", kMessage}, {"attempts", kAttempts},   {"seconds", kSeconds},
                    {"answer_delay_ms", kAnswerDelay}};
+    const std::string_view wanted = key;
     for (const auto& entry : kFields)
-        if (key == entry.name) return entry.field;
+        if (wanted == entry.name) return entry.field;
     return kNone;
 }
 
@@ -36,7 +39,7 @@ public:
     bool number_float(number_float_t value, const string_t&) override { return Number(value); }
     bool string(string_t& value) override {
         std::string* text = TextField();
-        if (text && depth_ == 1) *text = std::move(value);  // a known key's value of another type is absent
+        if (text && depth_ == 1) text->assign(value);  // a known key's value of another type is absent
         if (depth_ == 1 && field_ == kOperation) record_->has_operation = true;
         if (depth_ == 1 && field_ == kResult) record_->has_result = true;
         return Take();
@@ -108,7 +111,12 @@ int DigitsAt(const std::string& text, size_t at, size_t count, int low, int high
 }  // namespace
 
 std::string ReadLogLine(const std::string& line, LogRecord* record) {
-    *record = LogRecord();
+    // The strings keep their room from the line before.
+    for (std::string* text : {&record->time, &record->operation, &record->port, &record->file, &record->image_sha256,
+                              &record->result, &record->message})
+        text->clear();
+    record->has_operation = record->has_result = record->has_seconds = record->has_answer_delay = false;
+    record->attempts = 1;
     RecordReader reader(record);
     const bool whole = nlohmann::json::sax_parse(line, &reader, nlohmann::json::input_format_t::json, true);
     if (!whole || !reader.top_object) {
