@@ -128,9 +128,9 @@ std::string LogsText(const ReportFigures& figures) {
 }
 
 std::string BoardsText(const ReportFigures& figures) {
-    std::string text = "\nBoards (a board is one download or station record, its retries inside it; yields are of ok and "
-                       "failed boards)\n" +
-                       TableText({kCountHeads, CountCells(figures.all)}, "rrrrrr");
+    std::string text = "\nBoards\n" + TableText({kCountHeads, CountCells(figures.all)}, "rrrrrr") +
+                       "(a board is one download or station record, its retries inside it; first-pass yield: ok at\n"
+                       "the first attempt, final yield: ok at all, both of the ok and failed boards)\n";
     std::vector<Row> rows = {Joined({"port"}, kCountHeads)};
     for (const std::string& port : PortsInOrder(figures.ports))
         rows.push_back(Joined({port}, CountCells(figures.ports.at(port))));
