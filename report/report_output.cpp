@@ -116,7 +116,9 @@ std::string FileNames(const Firmware& firmware) {
 
 std::string HourText(int hour) {
     if (hour < 0) return "no time";
-    return Number(hour, "%02.0f:00-") + Number(hour, "%02.0f:59");
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:00-%02d:59", hour, hour);
+    return text;
 }
 
 std::string LogsText(const ReportFigures& figures) {
