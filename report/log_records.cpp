@@ -76,7 +76,7 @@ private:
         }
     }
     bool Number(double value) {
-        if (depth_ == 1 && field_ == kAttempts) record_->attempts = int64_t(value);
+        if (depth_ == 1 && field_ == kAttempts) record_->attempts = value;
         if (depth_ == 1 && field_ == kSeconds) {
             record_->seconds = value;
             record_->has_seconds = true;

@@ -17,7 +17,7 @@ struct LogRecord {
     std::string message;
     bool has_operation = false;
     bool has_result = false;
-    int64_t attempts = 1;  // records written before retries counted them made one attempt
+    double attempts = 1;  // records written before retries counted them made one attempt
     bool has_seconds = false;
     double seconds = 0;
     bool has_answer_delay = false;
