@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "report/report.h"
+
 namespace {
 
 const char kHelpFooter[] =
@@ -105,8 +107,32 @@ void AddStation(CLI::App& app, Arguments& args) {
     command->footer(kHelpFooter);
 }
 
+// A time as the log writes it, or its first part: a date, an hour, a minute, ...
+CLI::Validator ReportTime() {
+    return CLI::Validator(
+        [](std::string& text) {
+            std::string canonical;
+            return ReadReportTime(text, &canonical) ? std::string() : "not a time like 2026-12-07 or 2026-12-07T14:30: " + text;
+        },
+        "");
+}
+
+void AddReport(CLI::App& app, Arguments& args) {
+    CLI::App* command = app.add_subcommand("report", "yields, failures and times of the boards in run logs (--log)");
+    command->add_flag("--json", args.json, "print one JSON object");
+    command->add_option("--since", args.since, "only records from this time on (UTC): 2026-12-07 or 2026-12-07T14:30")
+        ->type_name("TIME")
+        ->check(ReportTime());
+    command->add_option("--until", args.until, "only records up to this time (UTC), the whole day, hour, ... given")
+        ->type_name("TIME")
+        ->check(ReportTime());
+    command->add_option("LOG", args.logs, "run log written by --log; several are read as one")->required();
+    command->footer("Exit status: 0 the logs were read (broken lines are counted and named), 1 no log could be read,\n"
+                    "2 usage error.");
+}
+
 const char* const kCommandNames[] = {"download", "hwinfo", "appinfo", "inspect", "simulate", "demo", "ports",
-                                     "station"};
+                                     "station", "report"};
 
 // Single-character edits (insert, delete, change, swap of neighbours) from a to b.
 size_t EditDistance(const std::string& a, const std::string& b) {
@@ -143,7 +169,7 @@ Command ChosenCommand(const CLI::App& app) {
         Command command;
     } kCommands[] = {{"hwinfo", CommandHwInfo},     {"appinfo", CommandAppInfo}, {"inspect", CommandInspect},
                      {"simulate", CommandSimulate}, {"demo", CommandDemo},       {"ports", CommandPorts},
-                     {"station", CommandStation}};
+                     {"station", CommandStation},   {"report", CommandReport}};
     for (const auto& entry : kCommands)
         if (app.got_subcommand(entry.name)) return entry.command;
     return CommandDownload;
@@ -167,6 +193,7 @@ int ParseArguments(int argc, const char* const* argv, Arguments* args, int* exit
     AddSimulate(app, args->simulate);
     app.add_subcommand("demo", "download the built-in sample into a simulated device and check its flash");
     AddStation(app, *args);
+    AddReport(app, *args);
     app.add_subcommand("ports", "list the serial ports of this machine and what identifies them")
         ->add_flag("--json", args->json, "print one JSON array");
     try {

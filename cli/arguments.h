@@ -17,6 +17,7 @@ enum Command {
     CommandDemo,
     CommandPorts,
     CommandStation,
+    CommandReport,
 };
 
 struct Arguments {
@@ -29,6 +30,8 @@ struct Arguments {
     std::string log;  // --log: one JSON line per port operation appended here
     int boards = 0;   // station: end after this many successful downloads, 0: never
     SimulateOptions simulate;
+    std::vector<std::string> logs;  // report: the run logs read
+    std::string since, until;       // report: the time range, as given
 };
 
 // Parses argv into args. Returns 1 when args.command is to run; 0 when the process

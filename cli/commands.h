@@ -15,3 +15,5 @@ int RefuseBadPorts(const std::vector<std::string>& ports, bool json);
 int RunHwInfo(const DeviceOptions& options, bool json);
 int RunAppInfo(const DeviceOptions& options, bool json);
 int RunPorts(bool json);
+// report: the figures of the run logs; 1 when none of them could be read.
+int RunReport(const std::vector<std::string>& logs, const std::string& since, const std::string& until, bool json);

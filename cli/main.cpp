@@ -33,6 +33,7 @@ int Dispatch(const Arguments& args) {
         return RunStation(args.device, args.ports, args.file, args.boards);
     case CommandSimulate: return RunSimulate(args.simulate);
     case CommandDemo: return RunDemo();
+    case CommandReport: return RunReport(args.logs, args.since, args.until, args.json);
     case CommandDownload: break;
     }
     return RunDownloadCommand(args.device, args.ports, args.ports_from, args.file, args.json);

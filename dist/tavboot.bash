@@ -64,7 +64,10 @@ _tavboot() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$(_tavboot_help_names options "$program" "$command" | tr ' ' '\n')" -- "$cur"))
     else
-        case $command in download | inspect | station) COMPREPLY=($(_tavboot_images "$cur")) ;; esac
+        case $command in
+            download | inspect | station) COMPREPLY=($(_tavboot_images "$cur")) ;;
+            report) COMPREPLY=($(compgen -f -- "$cur")) ;;
+        esac
     fi
 }
 complete -o filenames -F _tavboot tavboot

@@ -149,6 +149,7 @@ const SimOptionInfo kSimOptionTable[] = {
     {"--stale", "HEX", "pairs of hex digits, 64 bytes at most", "bytes waiting in the line before the first opener"},
     {"--fault", "NAME", "a fault's name", "fault to show"},
     {"--fault-arg", "N", "a number from 0 to 1000000", "message, page, phase, count or byte the fault acts on"},
+    {"--sync-faults", "N", "a number from 0 to 1000000", "sync-zero and sync-crc-fail: only the first N syncs, then well"},
     {"--status", "HEX2", "2 hex digits", "answer to the sync byte"},
     {"--platform", "TEXT", "a text", "HW platform of the identity (16 bytes)"},
     {"--hw-version", "TEXT", "a text", "HW version of the identity (8 bytes)"},
@@ -181,6 +182,7 @@ int ApplySimOption(SimOptions* options, const SimOptionInfo& option, const char*
     if (name == "--program-delay") return ParseNumber(value, 0, 600000, &config->program_delay_ms);
     if (name == "--adapter-latency") return ParseNumber(value, 0, 1000, &config->adapter_latency_ms);
     if (name == "--fault-arg") return ParseNumber(value, 0, 1000000, &config->fault_arg);
+    if (name == "--sync-faults") return ParseNumber(value, 0, 1000000, &config->sync_faults);
     if (name == "--stale") return ParseHexBytes(value, config->stale, sizeof config->stale, &config->stale_length);
     if (name == "--fault") return ParseSimFault(value, &config->fault);
     return ApplyHexOption(config, name, value);

@@ -49,4 +49,16 @@ TEST(CliOptionNames, SimulateModelsASlowAdapterAndStaleInput) {
     EXPECT_EQ(RunTavboot({"simulate", "--stale", "6AA"}).status, 2) << "odd digits are refused";
 }
 
+// A sync fault limited to the first syncs: the fault a retry overcomes, as a real board's flaky contact.
+TEST(CliOptionNames, SimulateLimitsTheSyncFaultToTheFirstSyncs) {
+    const std::string link = TempDir() + "/recovering-device";
+    BackgroundProcess simulator =
+        StartTavboot({"simulate", "--link", link, "--fault", "sync-crc-fail", "--sync-faults", "1"});
+    ASSERT_TRUE(WaitForStdout(&simulator, "\n", 30)) << simulator.err;
+    EXPECT_EQ(RunTavboot({"hwinfo", "--port", link}).status, 1);
+    EXPECT_EQ(RunTavboot({"hwinfo", "--port", link}).status, 0);
+    kill(simulator.pid, SIGTERM);
+    EXPECT_EQ(FinishProcess(&simulator, 30), 0);
+}
+
 }  // namespace

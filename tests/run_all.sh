@@ -73,7 +73,7 @@ fuzz_one() {
 }
 
 fuzz_seconds=${TAVBOOT_FUZZ_SECONDS:-60}
-fuzz_targets=(intel_hex memory_image compatibility arguments)
+fuzz_targets=(intel_hex memory_image compatibility arguments report_lines)
 
 bounded_fuzzing() {
     cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
