@@ -74,11 +74,18 @@ bool WaitForBoard(const std::string& selector, std::string* port) {
     if (NewWorkStopped()) return false;
     std::fprintf(stderr, "[%s] waiting for a board\n", selector.c_str());
     double absent_said = kAbsentNeverSaid;
+    bool shared_said = false;
     while (!PortStops()) {
         AppIdentity seen;
         const bool resolved = ResolveNow(selector, port);
-        const PortLook look = resolved ? LookAtPort(*port, &seen) : kPortAbsent;
+        const bool claimed = resolved && ClaimDevice(*port);
+        if (resolved && !claimed && !shared_said) {
+            std::fprintf(stderr, "[%s] %s is already served by another station port\n", selector.c_str(), port->c_str());
+            shared_said = true;
+        }
+        const PortLook look = claimed ? LookAtPort(*port, &seen) : resolved ? kPortBusy : kPortAbsent;
         if (look == kPortApplication || look == kPortBootloader) return !PortStops();
+        ReleaseDevice();
         const bool away = look == kPortAbsent && !(resolved && PortDevicePresent(*port));
         if (away && AbsentLineDue(MonotonicSeconds(), absent_said)) {
             std::fprintf(stderr, "waiting for %s: not present\n", selector.c_str());
@@ -263,6 +270,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
         else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), ResultMessage().c_str());
         const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
         WaitForRemoval(board.port, flashed, device.removal_time);
+        ReleaseDevice();
         ResetLoaderState();
         RestoreImage(image);
         InitConsole();

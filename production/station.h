@@ -31,3 +31,9 @@ void HearStation();
 bool StationGone();
 // Between two looks at a port.
 void PauseBetweenLooks();
+// A board's device is claimed by one port's worker from its first look at the board to its
+// removal, so that two ports whose names come to reach one device (selectors matched later,
+// links made later) never serve one board twice. 0 when another worker holds the claim; a
+// worker holds one claim at a time.
+bool ClaimDevice(const std::string& port);
+void ReleaseDevice();

@@ -1,10 +1,13 @@
 // The station on POSIX: a port's device found by stat, a station's end by the parent's change, signals.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 namespace {
 
 pid_t g_station = 0;  // the process that started this port's worker
+int g_claim = -1;     // the lock file of the device claimed
 
 std::string DevicePath(const std::string& port) {
     char path[kPortNameCapacity + 16];
@@ -64,3 +68,28 @@ void HearStation() {
 bool StationGone() { return getppid() != g_station; }
 
 void PauseBetweenLooks() { usleep(500000); }
+
+// The claim is a lock on a file named after the device's own path (links resolved), readable by
+// all so that a station of another user sees it too.
+bool ClaimDevice(const std::string& port) {
+    ReleaseDevice();
+    char device[PATH_MAX];
+    if (!realpath(DevicePath(port).c_str(), device)) return true;  // no device there to claim
+    std::string name = device;
+    for (char& c : name)
+        if (c == '/') c = '%';
+    const int fd = open(("/tmp/tavboot-board-" + name + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return true;  // nowhere to keep a claim: served as without one
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    g_claim = fd;
+    return true;
+}
+
+void ReleaseDevice() {
+    if (g_claim < 0) return;
+    close(g_claim);
+    g_claim = -1;
+}

@@ -1,6 +1,7 @@
 // The station on Windows: a port's device found by opening it, workers in the supervisor's job, named events.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "production/worker.h"
 
 namespace {
+
+HANDLE g_claim = nullptr;  // the named mutex of the device claimed
 
 // The port opened as download opens it; INVALID_HANDLE_VALUE with the system's reason otherwise.
 HANDLE OpenDevice(const std::string& port, DWORD* error) {
@@ -64,3 +67,29 @@ void HearStation() {}
 bool StationGone() { return false; }
 
 void PauseBetweenLooks() { Sleep(500); }
+
+// The claim is a named mutex of the session, named after the device as download opens it.
+bool ClaimDevice(const std::string& port) {
+    ReleaseDevice();
+    char path[kPortNameCapacity + 8];
+    Win32DevicePath(port.c_str(), path, sizeof path);
+    std::string name = "Local\\tavboot-board-";
+    for (const char* c = path; *c; ++c)
+        name += *c == '\\' ? '_' : char(std::toupper(static_cast<unsigned char>(*c)));  // COM5 is com5
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (!mutex) return true;  // nowhere to keep a claim: served as without one
+    const DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return false;
+    }
+    g_claim = mutex;
+    return true;
+}
+
+void ReleaseDevice() {
+    if (!g_claim) return;
+    ReleaseMutex(g_claim);
+    CloseHandle(g_claim);
+    g_claim = nullptr;
+}

@@ -398,6 +398,29 @@ TEST_F(ProductionLineTest, StationCountsABoardOnlyWhereOneIs) {
     kill(-busy.pid, SIGINT);
     EXPECT_EQ(FinishProcess(&busy, 30), 0) << busy.err;
     EXPECT_EQ(Records().size(), 1u);
+
+    // Two names that reach one device only once the station runs (links made later, as selectors
+    // matched later): the board is served by one of them, once.
+    const std::string first = TempDir() + "/late-link-1", second = TempDir() + "/late-link-2";
+    unlink(first.c_str());
+    unlink(second.c_str());
+    BackgroundProcess twice = StartTavboot({"station", "--port", first, "--port", second, "--verify-app", "0",
+                                            "--log", log, kExamples + "sample.hex"}, true);
+    ASSERT_TRUE(WaitForStderr(&twice, "waiting for " + second + ": not present", 30)) << twice.err;
+    config.fault = SimFaultNone;
+    config.stale_length = 0;
+    const std::string device = StartDevice()->slave_path;
+    ASSERT_EQ(symlink(device.c_str(), first.c_str()), 0);
+    ASSERT_EQ(symlink(device.c_str(), second.c_str()), 0);
+    ASSERT_TRUE(WaitForStderr(&twice, "done, remove the board", 60)) << twice.err;
+    EXPECT_TRUE(WaitForStderr(&twice, "is already served by another station port", 10)) << twice.err;
+    EXPECT_FALSE(WaitForStderr(&twice, "FAILED", 4)) << twice.err;
+    kill(-twice.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&twice, 30), 0) << twice.err;
+    EXPECT_EQ(twice.err.find("done, remove the board"), twice.err.rfind("done, remove the board")) << twice.err;
+    unlink(first.c_str());
+    unlink(second.c_str());
+    EXPECT_EQ(Records().size(), 2u);
 }
 
 // Board presence: the application identifies the board flashed, however late it starts; another
