@@ -40,6 +40,17 @@ nlohmann::json EventFields(const WorkerEvent& event) {
     return nullptr;
 }
 
+// The event's line, empty for an event a fixture is not told.
+std::string EventLine(const std::string& port, const WorkerEvent& event) {
+    nlohmann::json out = EventFields(event);
+    if (out.is_null()) return "";
+    if (!out.contains("time")) out["time"] = UtcTimeText();
+    out["event"] = event.name;
+    out["port"] = NameUtf8(port);
+    out["schema"] = kSchema;
+    return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
 }  // namespace
 
 void StartEventStream() {
@@ -49,14 +60,12 @@ void StartEventStream() {
 
 void EmitEvent(const std::string& port, const WorkerEvent& event) {
     if (!g_stream_on) return;
-    nlohmann::json out = EventFields(event);
-    if (out.is_null()) return;
-    if (!out.contains("time")) out["time"] = UtcTimeText();
-    out["event"] = event.name;
-    out["port"] = NameUtf8(port);
-    out["schema"] = kSchema;
-    const std::string line = out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string line = EventLine(port, event);
     // A closed pipe never stops a download; the exit status says that the output was lost.
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
+}
+
+void PrepareInterruptEvent(const std::string& port, const std::string& record) {
+    if (g_stream_on) SetInterruptReport(EventLine(port, {"result", {{"status", std::to_string(kExitInterrupted)}, {"record", record}}}));
 }

@@ -153,8 +153,9 @@ void PrepareInterruptRecord(const LogEntry& entry, double started) {
 
 void RefreshInterruptRecord() {
     g_interrupt_head_length = 0;
-    if (g_log_file < 0) return;
     const std::string text = LogRecordText(g_interrupt_entry) + "\n";
+    PrepareInterruptEvent(g_interrupt_entry.port, text);
+    if (g_log_file < 0) return;
     const size_t mark = text.find("987654.321");
     if (mark == std::string::npos) return;
     const size_t tail = text.size() - mark - 10;

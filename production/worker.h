@@ -90,6 +90,8 @@ void StartEventStream();
 // With the stream on, prints the event the worker event stands for on port (attempts stand for
 // none), with its schema, time, port and name, flushed at once. A result carries its record's keys.
 void EmitEvent(const std::string& port, const WorkerEvent& event);
+// With the stream on, an interrupt prints the result of record (its seconds counted up to then).
+void PrepareInterruptEvent(const std::string& port, const std::string& record);
 
 // ---- Worker side ----
 

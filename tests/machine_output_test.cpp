@@ -1,6 +1,7 @@
 // What a fixture's software reads: the schema of every JSON output, the event stream, the station and
 // operator of each record, and the wrong board refused before its flash is touched.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -148,6 +149,23 @@ TEST_F(CliTest, EventsOfOnePortIncludeItsRetry) {
         }
     EXPECT_EQ(events.back()["attempts"], 2);
     EXPECT_EQ(RunTavboot({"download", "--events", "--json", "--port", port, kExamples + "sample.hex"}).status, 2);
+}
+
+// Ctrl-C in the middle still closes the stream with the port's result.
+TEST_F(CliTest, AnInterruptedDownloadsEventsEndWithItsResult) {
+    config.paced = 1;
+    const std::string port = StartDevice();
+    BackgroundProcess process = StartTavboot({"download", "--events", "--port", port, kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStdout(&process, "\"done\":1,", 60)) << process.out;
+    kill(process.pid, SIGINT);
+    EXPECT_EQ(FinishProcess(&process, 30), 130);
+    const std::vector<json> events = JsonLines(process.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["event"], "result") << process.out;
+    EXPECT_EQ(events.back()["result"], "interrupted");
+    EXPECT_EQ(events.back()["outcome"], "interrupted");
+    EXPECT_EQ(events.back()["schema"], 1);
+    EXPECT_GT(events.back()["seconds"].get<double>(), 0);
 }
 
 // The wrong board: refused where a memory image for other hardware is, nothing erased, never retried.
