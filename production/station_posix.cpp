@@ -1,250 +1,45 @@
-// tavboot station: each port's worker waits for a board, downloads it, waits for its removal; the station counts.
+// The station on POSIX: a port's device found by stat, a station's end by the parent's change, signals.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "console/console.h"
 #include "core/loader_state.h"
-#include "image/image_file.h"
-#include "link/device_commands.h"
 #include "link/serial.h"
-#include "ports/ports.h"
 #include "production/production.h"
+#include "production/station.h"
 #include "production/worker.h"
 
 namespace {
 
-const useconds_t kPollInterval = 500000;  // between two looks at an empty port
+pid_t g_station = 0;  // the process that started this port's worker
 
-// The station's own signals: the first Ctrl-C stops new boards, the second interrupts.
-volatile sig_atomic_t g_interrupts = 0;
-// In a port's process: take no new board (the first Ctrl-C, or enough boards done).
-volatile sig_atomic_t g_no_new_boards = 0;
-
-void OnStationInterrupt(int) { ++g_interrupts; }
-// A termination request does not wait for running downloads.
-void OnStationTerminate(int) { g_interrupts = 2; }
-void OnNoNewBoards(int) { g_no_new_boards = 1; }
-
-struct StationPort {
-    std::string port;
-    WorkerProcess* worker;  // nullptr once it has ended, or when none could be started
-    int ok;
-    int failed;
-    int status;             // the worker's exit status, -1 while it runs or when it never started
-    double started;         // when its worker was started
-    bool result_pending;    // a download began and its result has not come
-    int interrupted;        // downloads an interrupt ended
-};
-
-const double kRestartAfter = 1.0;  // a worker that ends sooner after its start is not started again
-
-// What a look at a port found.
-enum PortLook {
-    kPortAbsent,       // the device is not there (or cannot be opened)
-    kPortBusy,         // another program holds it: whatever is plugged stays as it was
-    kPortSilent,
-    kPortApplication,  // an application answered, its identity read
-    kPortBootloader,   // a bootloader answered the sync byte
-};
-
-// The device behind the port's name (COMn as download opens it) exists.
-bool PortPresent(const std::string& port) {
+std::string DevicePath(const std::string& port) {
     char path[kPortNameCapacity + 16];
     PortDevicePath(port.c_str(), path, sizeof path);
+    return path;
+}
+
+}  // namespace
+
+bool OpenErrorMeansHeld(int error) { return error == EBUSY || error == EWOULDBLOCK; }
+
+bool PortDevicePresent(const std::string& port) {
     struct stat facts {};
-    return stat(path, &facts) == 0;
+    return stat(DevicePath(port).c_str(), &facts) == 0;
 }
 
-// Asks the application-info request (the application runs) or a sync byte (the bootloader
-// runs), input left on the line dropped first: stale bytes are no board.
-PortLook LookAtPort(const std::string& port, AppIdentity* seen) {
-    if (!PortPresent(port)) return kPortAbsent;
-    int busy = 0;
-    if (ReadRunningApplication(port, seen, &busy)) return kPortApplication;
-    if (busy) return kPortBusy;
-    if (!OpenPort(port.c_str(), "19200", kShortReadTimeoutMs)) return kPortAbsent;
-    ClearReceiveQueue();
-    const uint8_t sync = kSyncByte;
-    uint8_t status = 0;
-    WritePort(&sync, 1);
-    const bool answered = ReadPort(&status, 1) == 1;
-    ClosePort();
-    return answered ? kPortBootloader : kPortSilent;
-}
-
-// The station itself ended (killed): its port processes end with it.
-bool StationGone(pid_t station) { return getppid() != station; }
-
-// Told to stop, by the station or by an interrupt while no download runs.
-bool PortStops(pid_t station) { return g_no_new_boards || InterruptRequested() || StationGone(station); }
-
-const double kAbsentRepeat = 60;  // seconds between two "not present" lines of one port
-
-// The device a port's name or selector stands for now; a selector no adapter matches names none.
-bool ResolveNow(const std::string& selector, std::string* port) {
-    std::string why;
-    *port = selector;
-    return ResolvePortSelector(port, &why) != 0;
-}
-
-// Waits for a board on selector; *port the device it came on.
-bool WaitForBoard(const std::string& selector, pid_t station, std::string* port) {
-    if (g_no_new_boards) return false;
-    std::fprintf(stderr, "[%s] waiting for a board\n", selector.c_str());
-    double absent_said = -kAbsentRepeat;
-    while (!PortStops(station)) {
-        AppIdentity seen;
-        const bool resolved = ResolveNow(selector, port);
-        const PortLook look = resolved ? LookAtPort(*port, &seen) : kPortAbsent;
-        if (look == kPortApplication || look == kPortBootloader) return !PortStops(station);
-        if (look == kPortAbsent && !(resolved && PortPresent(*port)) &&
-            MonotonicSeconds() - absent_said >= kAbsentRepeat) {
-            std::fprintf(stderr, "waiting for %s: not present\n", selector.c_str());
-            absent_said = MonotonicSeconds();
-        }
-        if (look != kPortAbsent) absent_said = -kAbsentRepeat;
-        usleep(kPollInterval);
-    }
-    return false;
-}
-
-// The board just served stays until its port goes away or something else answers there: another
-// application, or a bootloader. A board still showing the identity just flashed is the same
-// board, however long it was silent. Without an identity, silence for the removal time ends it.
-void WaitForRemoval(const std::string& port, pid_t station, const AppIdentity& flashed, double removal_time) {
-    const bool known = !flashed.name.empty();
-    double last_answer = MonotonicSeconds();
-    bool said = false;
-    while (!PortStops(station)) {
-        AppIdentity seen;
-        const PortLook look = LookAtPort(port, &seen);
-        if (look == kPortAbsent) return;
-        const bool same = look == kPortApplication && known && seen == flashed;
-        if (same && !said) {
-            std::fprintf(stderr, "[%s] the board still shows %s %s; remove it\n", port.c_str(),
-                         Printable(flashed.name).c_str(), Printable(flashed.fw_version).c_str());
-            said = true;
-        }
-        if (known && (look == kPortApplication || look == kPortBootloader) && !same) return;
-        if (look != kPortSilent) last_answer = MonotonicSeconds();
-        if (!known && MonotonicSeconds() - last_answer >= removal_time) return;
-        usleep(kPollInterval);
-    }
-}
-
-// Each port's worker leads a process group of its own: a terminal's Ctrl-C reaches
-// only the station, which decides what the ports do.
-void StartPort(const DeviceOptions& device, const std::string& file, StationPort* port) {
-    DeviceOptions own = device;
-    own.port = port->port;
-    port->worker = StartWorker(WorkerArguments("station", own, file, true), kWorkerOwnProcessGroup, LoadedImageInput());
-    port->started = MonotonicSeconds();
-}
-
-// A download its worker left without a result failed: counted, and its record written here, so that
-// the counts equal the records.
-void CountLostDownload(const std::string& file, StationPort* port) {
-    if (!port->result_pending) return;
-    port->result_pending = false;
-    port->failed += 1;
-    SetResultNote("the port's process ended without a result");
-    WriteLogRecord({"station", port->port, file, kExitFailed, 1, 0});
-}
-
-// A worker that ended on its own while the station still takes boards: said with its port, and
-// started again unless it ends at once (then it would only end again). A download it left
-// without a result counts as failed.
-void RestartDeadWorker(const DeviceOptions& device, const std::string& file, StationPort* port) {
-    const bool again = MonotonicSeconds() - port->started >= kRestartAfter;
-    std::fprintf(stderr, "station: the process of %s ended (status %d)%s\n", port->port.c_str(), port->status,
-                 again ? "; started again" : "; the port is no longer served");
-    if (!again) return;
-    port->status = -1;
-    StartPort(device, file, port);
-}
-
-void SignalPorts(const std::vector<StationPort>& ports, WorkerStop how) {
-    for (const StationPort& port : ports)
-        if (port.worker) StopWorker(port.worker, how);
-}
-
-int TotalOk(const std::vector<StationPort>& ports) {
-    int total = 0;
-    for (const StationPort& port : ports) total += port.ok;
-    return total;
-}
-
-// A board counts by its result event; an interrupted download is neither done nor failed.
-void TakeResults(StationPort& port) {
-    WorkerEvent event;
-    while (NextWorkerEvent(port.worker, &event)) {
-        if (event.name == "attempt") port.result_pending = true;
-        if (event.name == "result") port.result_pending = false;
-        if (event.name == "result" && event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) port.interrupted += 1;
-        if (event.name != "result" || event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) continue;
-        (JudgeWorker(&event, kExitOk).status == kExitOk ? port.ok : port.failed) += 1;
-    }
-}
-
-void Supervise(const DeviceOptions& device, const std::string& file, std::vector<StationPort>& ports, int boards) {
-    int stopping = 0;
-    for (;;) {
-        std::vector<WorkerProcess*> running;
-        for (const StationPort& port : ports)
-            if (port.worker) running.push_back(port.worker);
-        if (running.empty()) break;
-        WaitForWorkers(running, 200);
-        for (StationPort& port : ports) {
-            if (!port.worker) continue;
-            TakeResults(port);
-            if (!WorkerFinished(port.worker, &port.status)) continue;
-            EndWorker(port.worker);
-            port.worker = nullptr;
-            CountLostDownload(file, &port);
-            if (stopping == 0 && !(boards && TotalOk(ports) >= boards)) RestartDeadWorker(device, file, &port);
-        }
-        const int wanted = g_interrupts ? 1 + (g_interrupts > 1) : boards && TotalOk(ports) >= boards ? 1 : 0;
-        if (wanted == 1 && stopping == 0) {
-            if (g_interrupts) std::fprintf(stderr, "station: no new boards; running downloads finish "
-                                                   "(Ctrl-C again interrupts them)\n");
-            else std::fprintf(stderr, "station: %d boards done\n", TotalOk(ports));
-            SignalPorts(ports, kWorkerStopNewWork);
-        }
-        if (wanted == 2 && stopping < 2) SignalPorts(ports, kWorkerStopNow);
-        if (wanted > stopping) stopping = wanted;
-    }
-}
-
-int PrintCounts(const std::vector<StationPort>& ports) {
-    int status = kExitOk;
-    std::fprintf(stderr, "\n%-24s %6s %6s\n", "port", "ok", "failed");
-    for (const StationPort& port : ports) {
-        std::fprintf(stderr, "%-24s %6d %6d\n", port.port.c_str(), port.ok, port.failed);
-        // A port's process that ended otherwise than told failed; 130 only for an interrupted download.
-        if (port.failed || port.status != kExitOk) status = status == kExitOk ? kExitFailed : status;
-        if (port.interrupted) status = kExitInterrupted;
-    }
-    return status;
-}
-
-// A port that exists but is no terminal (the null device, a folder, a file) can hold no board.
-int RefuseNonTerminalPorts(const std::vector<std::string>& ports) {
+int RefuseNonSerialPorts(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
-        char path[kPortNameCapacity + 16];
-        PortDevicePath(port.c_str(), path, sizeof path);
+        const std::string path = DevicePath(port);
         struct stat facts {};
-        if (stat(path, &facts) != 0) continue;  // not there yet: waited for
+        if (stat(path.c_str(), &facts) != 0) continue;  // not there yet: waited for
         bool terminal = S_ISCHR(facts.st_mode);
-        const int fd = terminal ? open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+        const int fd = terminal ? open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
         if (fd >= 0) {
             terminal = isatty(fd) != 0;
             close(fd);
@@ -256,71 +51,16 @@ int RefuseNonTerminalPorts(const std::vector<std::string>& ports) {
     return 0;
 }
 
-// The image the station loaded and checked, from its facts to the image's last fact: every board
-// gets exactly it, never a later state of the file.
-const size_t kImageFrom = offsetof(LoaderState, raw_file_length);
-const size_t kImageTo = offsetof(LoaderState, transfer_state);
+// Each port's worker leads a process group of its own; a station that is killed lets its running
+// downloads finish (its workers see it gone between two boards).
+int StationWorkerStart() { return kWorkerOwnProcessGroup; }
 
-std::vector<uint8_t> KeepImage() {
-    const uint8_t* state = reinterpret_cast<const uint8_t*>(&g_loader);
-    return std::vector<uint8_t>(state + kImageFrom, state + kImageTo);
-}
-
-void RestoreImage(const std::vector<uint8_t>& image) {
-    std::memcpy(reinterpret_cast<uint8_t*>(&g_loader) + kImageFrom, image.data(), image.size());
-}
-
-}  // namespace
-
-int RunStation(const DeviceOptions& device, const std::vector<std::string>& ports, const std::string& file,
-               int boards) {
-    struct sigaction action {};
-    action.sa_handler = OnStationInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    action.sa_handler = OnStationTerminate;
-    sigaction(SIGTERM, &action, nullptr);
-    std::fflush(stdout);
-    if (RefuseNonTerminalPorts(ports)) return kExitUsage;
-    // The image is checked once, before the first board: a refused file ends the station here.
-    if (!LoadImageFromPath(file.c_str())) return kExitFailed;
-    WarnDataBelowFirstOffset();
-    std::vector<StationPort> station;
-    for (const std::string& port : ports) {
-        station.push_back({port, nullptr, 0, 0, -1, 0, false, 0});
-        StartPort(device, file, &station.back());
-    }
-    Supervise(device, file, station, boards);
-    return PrintCounts(station);
-}
-
-int ServeStationPort(const DeviceOptions& device, const std::string& file) {
-    const pid_t station = getppid();
-    struct sigaction action {};
-    action.sa_handler = OnNoNewBoards;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, nullptr);
+// The station's stop-now request is a termination signal: an interrupt as Ctrl-C is to a download.
+void HearStation() {
+    g_station = getppid();
     InstallInterruptHandler();
-    SettleOperation(1);  // waiting for a board interrupts no download
-    g_console.stderr_is_terminal = 0;
-    g_console.line_prefix = "[" + device.port + "] ";
-    const std::vector<uint8_t> image = KeepImage();
-    DeviceOptions board = device;
-    while (WaitForBoard(device.port, station, &board.port)) {
-        const double started = MonotonicSeconds();
-        int attempts = 1;
-        const int status = DownloadWithRetries(board, file, "station", &attempts);
-        if (!ReportWorkerResult(status, attempts, MonotonicSeconds() - started)) break;
-        if (status == kExitOk) std::fprintf(stderr, "[%s] done, remove the board\n", device.port.c_str());
-        else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), ResultMessage().c_str());
-        const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
-        WaitForRemoval(board.port, station, flashed, device.removal_time);
-        ResetLoaderState();
-        RestoreImage(image);
-        InitConsole();
-        g_console.stderr_is_terminal = 0;
-        g_console.line_prefix = "[" + device.port + "] ";
-    }
-    return kExitOk;
 }
+
+bool StationGone() { return getppid() != g_station; }
+
+void PauseBetweenLooks() { usleep(500000); }

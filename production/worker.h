@@ -100,6 +100,8 @@ int IsWorkerCall(int argc, const char* const* argv);
 // Platform, first in a worker: its standard input and output carry bytes as they are, and
 // the supervisor's stop requests are heard.
 void PrepareWorkerProcess();
+// In a worker: 1 once its supervisor asked it to take no new work (kWorkerStopNewWork).
+int NewWorkStopped();
 // Runs the worker argv asks for; returns its exit status.
 int RunWorker(int argc, const char* const* argv);
 // Every status text as a phase event, pages acknowledged since the last one as a page event.

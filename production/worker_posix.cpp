@@ -102,8 +102,15 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
     const std::string program = ThisProgram();
     std::fflush(stdout);
     std::fflush(stderr);
+    // A request to take no new work that comes before the worker can hear it would end it: held
+    // from the fork on, it waits for PrepareWorkerProcess.
+    sigset_t no_new_work, before;
+    sigemptyset(&no_new_work);
+    sigaddset(&no_new_work, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &no_new_work, &before);
     const pid_t pid = fork();
     if (pid == 0) BecomeWorker(program, arguments, start_flags, supervisor, given[0], events[1], human[1]);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     // The supervisor keeps the read ends of events and stderr and the write end of the input.
     for (int child_end : {events[1], human[1], given[0]})
         if (child_end >= 0) close(child_end);
@@ -165,8 +172,12 @@ int EndWorker(WorkerProcess* worker) {
 namespace {
 
 volatile sig_atomic_t g_interrupts = 0;
+volatile sig_atomic_t g_new_work_stopped = 0;
 
-void OnSupervisorInterrupt(int) { g_interrupts = g_interrupts + 1; }
+// A termination request or a hang-up counts as Ctrl-C twice: it does not wait for running work.
+void OnSupervisorInterrupt(int signal_number) { g_interrupts = g_interrupts + (signal_number == SIGINT ? 1 : 2); }
+
+void OnStopNewWork(int) { g_new_work_stopped = 1; }
 
 }  // namespace
 
@@ -179,5 +190,18 @@ void CountInterrupts() {
 
 int InterruptsCounted() { return g_interrupts; }
 
-// A POSIX worker hears its supervisor through signals; its pipes carry bytes as they are.
-void PrepareWorkerProcess() {}
+// A POSIX worker hears its supervisor through signals (stop now: SIGTERM, as an interrupt); its
+// pipes carry bytes as they are.
+void PrepareWorkerProcess() {
+    struct sigaction action {};
+    action.sa_handler = OnStopNewWork;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+    sigset_t no_new_work;
+    sigemptyset(&no_new_work);
+    sigaddset(&no_new_work, SIGUSR1);
+    sigprocmask(SIG_UNBLOCK, &no_new_work, nullptr);
+}
+
+int NewWorkStopped() { return g_new_work_stopped; }

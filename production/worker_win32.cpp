@@ -18,7 +18,8 @@ struct WorkerProcess {
     HANDLE process;
     HANDLE events;    // read end of the worker's stdout, nullptr once closed
     HANDLE human;     // read end of its stderr when relayed, nullptr once closed or not relayed
-    HANDLE stop_now;  // a named event the worker watches
+    HANDLE stop_now;  // named events the worker watches
+    HANDLE stop_new_work;
     std::string event_text;
     std::string human_text;
     int ended;
@@ -29,9 +30,13 @@ namespace {
 
 const DWORD kPollMs = 5;
 volatile LONG g_interrupts = 0;
+volatile LONG g_new_work_stopped = 0;
 
-// The worker finds its supervisor's stop request by its own process id.
+// The worker finds its supervisor's stop requests by its own process id.
 std::wstring StopEventName(DWORD worker_id) { return L"Local\\tavboot-worker-stop-" + std::to_wstring(worker_id); }
+std::wstring NoNewWorkEventName(DWORD worker_id) {
+    return L"Local\\tavboot-worker-no-new-work-" + std::to_wstring(worker_id);
+}
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -152,15 +157,39 @@ void WriteInput(HANDLE pipe_end, const std::string& input) {
     CloseHandle(pipe_end);
 }
 
-BOOL WINAPI OnSupervisorInterrupt(DWORD) {
-    InterlockedIncrement(&g_interrupts);
+// Ctrl-Break or the console's closing counts as Ctrl-C twice: it does not wait for running work.
+BOOL WINAPI OnSupervisorInterrupt(DWORD event) {
+    InterlockedExchangeAdd(&g_interrupts, event == CTRL_C_EVENT ? 1 : 2);
     return TRUE;
 }
 
-DWORD WINAPI AwaitStopRequest(void* stop_now) {
-    WaitForSingleObject(stop_now, INFINITE);
-    ActOnInterrupt();
+// The worker's two requests: no new work (then only stop now is left to wait for), and stop now.
+struct StopRequests {
+    HANDLE stop_now;
+    HANDLE stop_new_work;  // nullptr when not opened
+};
+
+DWORD WINAPI AwaitStopRequest(void* given) {
+    const StopRequests requests = *static_cast<StopRequests*>(given);
+    delete static_cast<StopRequests*>(given);
+    HANDLE both[2] = {requests.stop_now, requests.stop_new_work};
+    DWORD watched = requests.stop_new_work ? 2 : 1;
+    DWORD heard;
+    while ((heard = WaitForMultipleObjects(watched, both, FALSE, INFINITE)) == WAIT_OBJECT_0 + 1) {
+        InterlockedExchange(&g_new_work_stopped, 1);
+        watched = 1;
+    }
+    if (heard == WAIT_OBJECT_0) ActOnInterrupt();
     return 0;
+}
+
+// Both named events of a new worker, or neither.
+void MakeStopEvents(DWORD worker_id, HANDLE* stop_now, HANDLE* stop_new_work) {
+    *stop_now = CreateEventW(nullptr, TRUE, FALSE, StopEventName(worker_id).c_str());
+    *stop_new_work = CreateEventW(nullptr, TRUE, FALSE, NoNewWorkEventName(worker_id).c_str());
+    if (*stop_now && *stop_new_work) return;
+    CloseEnd(stop_now);
+    CloseEnd(stop_new_work);
 }
 
 }  // namespace
@@ -200,12 +229,15 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
                                         &startup.StartupInfo, &started);
     if (listed) DeleteProcThreadAttributeList(startup.lpAttributeList);
     for (HANDLE* child_end : {&events[1], &human[1], &given[0]}) CloseEnd(child_end);
-    HANDLE stop_now = created ? CreateEventW(nullptr, TRUE, FALSE, StopEventName(started.dwProcessId).c_str()) : nullptr;
+    HANDLE stop_now = nullptr;
+    HANDLE stop_new_work = nullptr;
+    if (created) MakeStopEvents(started.dwProcessId, &stop_now, &stop_new_work);
     if (created && (!stop_now || ((start_flags & kWorkerEndsWithSupervisor) && !AssignProcessToJobObject(job, started.hProcess)))) {
         TerminateProcess(started.hProcess, kExitFailed);
         CloseHandle(started.hProcess);
         CloseHandle(started.hThread);
         CloseEnd(&stop_now);
+        CloseEnd(&stop_new_work);
     }
     if (!stop_now) {
         for (HANDLE* own_end : {&events[0], &human[0], &given[1]}) CloseEnd(own_end);
@@ -214,7 +246,7 @@ WorkerProcess* StartWorker(const std::vector<std::string>& arguments, int start_
     ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     if (given[1]) WriteInput(given[1], input);
-    return new WorkerProcess{started.hProcess, events[0], human[0], stop_now, "", "", 0, 0};
+    return new WorkerProcess{started.hProcess, events[0], human[0], stop_now, stop_new_work, "", "", 0, 0};
 }
 
 void WaitForWorkers(const std::vector<WorkerProcess*>& workers, int timeout_ms) {
@@ -244,9 +276,9 @@ int WorkerFinished(WorkerProcess* worker, int* exit_status) {
     return 1;
 }
 
-// Either request ends the worker as Ctrl-C ends a single download: its record and result are written.
-void StopWorker(WorkerProcess* worker, WorkerStop) {
-    if (!worker->ended) SetEvent(worker->stop_now);
+// Stop now ends the worker as Ctrl-C ends a single download: its record and result are written.
+void StopWorker(WorkerProcess* worker, WorkerStop how) {
+    if (!worker->ended) SetEvent(how == kWorkerStopNow ? worker->stop_now : worker->stop_new_work);
 }
 
 int EndWorker(WorkerProcess* worker) {
@@ -254,6 +286,7 @@ int EndWorker(WorkerProcess* worker) {
     CloseEnd(&worker->events);
     CloseEnd(&worker->human);
     CloseHandle(worker->stop_now);
+    CloseHandle(worker->stop_new_work);
     CloseHandle(worker->process);
     const int status = worker->exit_status;
     delete worker;
@@ -269,6 +302,9 @@ void PrepareWorkerProcess() {
     _setmode(_fileno(stdout), _O_BINARY);
     const HANDLE stop_now = OpenEventW(SYNCHRONIZE, FALSE, StopEventName(GetCurrentProcessId()).c_str());
     if (!stop_now) return;
-    const HANDLE watcher = CreateThread(nullptr, 0, AwaitStopRequest, stop_now, 0, nullptr);
+    const HANDLE stop_new_work = OpenEventW(SYNCHRONIZE, FALSE, NoNewWorkEventName(GetCurrentProcessId()).c_str());
+    const HANDLE watcher = CreateThread(nullptr, 0, AwaitStopRequest, new StopRequests{stop_now, stop_new_work}, 0, nullptr);
     if (watcher) CloseHandle(watcher);
 }
+
+int NewWorkStopped() { return int(g_new_work_stopped); }

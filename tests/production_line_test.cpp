@@ -14,6 +14,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "production/station.h"
 #include "sim/sim_device.h"
 #include "tests/process_support.h"
 #include "tests/test_support.h"
@@ -426,6 +427,16 @@ TEST_F(ProductionLineTest, StationTellsTheNextBoardByItsApplication) {
     EXPECT_NE(late.err.find("BOOT info: Boot successful finished"), std::string::npos);
 }
 
+// A missing port's line: said when the port is first found away, then once a minute while it stays away.
+TEST(StationAbsentLine, SaidAtOnceThenOnceAMinute) {
+    EXPECT_TRUE(AbsentLineDue(0, kAbsentNeverSaid));
+    EXPECT_TRUE(AbsentLineDue(30, kAbsentNeverSaid));
+    EXPECT_FALSE(AbsentLineDue(30, 30));
+    EXPECT_FALSE(AbsentLineDue(89.9, 30));
+    EXPECT_TRUE(AbsentLineDue(90, 30));
+    EXPECT_TRUE(AbsentLineDue(4000, 30));
+}
+
 // Start-up and faults said out loud: a refused image or a port that is no terminal ends the
 // station at once; a missing port is named; a port's process that dies is started again.
 TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
@@ -449,7 +460,9 @@ TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
     std::ifstream(std::string("/proc/") + std::to_string(station.pid) + "/task/" + std::to_string(station.pid) +
                   "/children") >> children;
     ASSERT_FALSE(children.empty());
-    usleep(1500000);  // a process that dies at once is not started again
+    // Said once, not at every look; meanwhile the process has run long enough to be started again.
+    const std::string absent_line = "waiting for " + absent + ": not present\n";
+    EXPECT_FALSE(WaitForStderr(&station, absent_line + absent_line, 2)) << station.err;
     kill(std::atoi(children.c_str()), SIGKILL);
     EXPECT_TRUE(WaitForStderr(&station, "ended (status 130); started again\n[", 30)) << station.err;
     EXPECT_TRUE(WaitForStderr(&station, "] waiting for a board", 30)) << station.err;
@@ -465,6 +478,13 @@ TEST_F(ProductionLineTest, StationSaysWhatKeepsItFromServing) {
     kill(std::atoi(children.c_str()), SIGKILL);
     EXPECT_EQ(FinishProcess(&station, 30), 1) << station.err;
     EXPECT_NE(station.err.find("the port is no longer served"), std::string::npos) << station.err;
+    // No process for a port at all (no descriptors left for its pipes): said, and a failure.
+    result = RunTavboot({"station", "--port", absent, kExamples + "sample.hex"}, 30, [] {
+        const rlimit limit{5, 5};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("station: no process could be started for " + absent), std::string::npos) << result.err;
 
     // A process that dies in the middle of a download: that board failed, with its record.
     config.fault = SimFaultNone;

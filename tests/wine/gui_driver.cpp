@@ -432,9 +432,10 @@ static void RunLoneConsole(GuiUnderTest&, char** arguments) {
     CloseHandle(process.hProcess);
 }
 
-// tavboot.exe in a console of its own (a console Ctrl-C event needs one) gets Ctrl-C as soon as
-// its output shows arguments[1]: it ends within a minute with 130 and says that it was interrupted.
-static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
+// tavboot.exe (command) in a console of its own (a console Ctrl-C event needs one) gets Ctrl-C
+// once, as soon as its output shows trigger: it ends within a minute with expected_code, its
+// output showing expected_text.
+static void CtrlCInOwnConsole(char* command_text, const char* trigger, DWORD expected_code, const char* expected_text) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE out_read, out_write;
     CreatePipe(&out_read, &out_write, &inherit, 0);
@@ -446,7 +447,7 @@ static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = out_write;
     PROCESS_INFORMATION process = {};
-    std::string command = arguments[0];
+    std::string command = command_text;
     const bool started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
                                         nullptr, &startup, &process) != 0;
     CloseHandle(out_write);
@@ -459,7 +460,7 @@ static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
         char buffer[4096];
         if (!PeekNamedPipe(out_read, nullptr, 0, nullptr, &available, nullptr)) break;
         if (available && ReadFile(out_read, buffer, sizeof buffer, &got, nullptr)) output.append(buffer, got);
-        if (!interrupted && output.find(arguments[1]) != std::string::npos) {
+        if (!interrupted && output.find(trigger) != std::string::npos) {
             FreeConsole();
             interrupted = AttachConsole(process.dwProcessId) && SetConsoleCtrlHandler(nullptr, TRUE) &&
                           GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
@@ -471,11 +472,21 @@ static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
     Expect(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0, "ends after Ctrl-C");
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
-    Expect(code == 130 && output.find("interrupted") != std::string::npos,
-           "exit status " + std::to_string(code) + " (130), output: " + output);
+    Expect(code == expected_code && output.find(expected_text) != std::string::npos,
+           "exit status " + std::to_string(code) + " (" + std::to_string(expected_code) + "), output: " + output);
     CloseHandle(out_read);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+// A single download, or several ports, interrupted: 130, and it says so.
+static void RunConsoleCtrlC(GuiUnderTest&, char** arguments) {
+    CtrlCInOwnConsole(arguments[0], arguments[1], 130, "interrupted");
+}
+
+// Arguments: command, trigger, the exit status and a text its output shows.
+static void RunConsoleCtrlCOnce(GuiUnderTest&, char** arguments) {
+    CtrlCInOwnConsole(arguments[0], arguments[1], DWORD(std::atoi(arguments[2])), arguments[3]);
 }
 
 // A name the program's code page cannot carry: refused, the path field left as it was.
@@ -494,6 +505,7 @@ static const Scenario kScenarios[] = {
     {"hold-file", 3, RunHoldFile, false},
     {"lone-console", 1, RunLoneConsole, false},
     {"console-ctrl-c", 2, RunConsoleCtrlC, false},
+    {"console-ctrl-c-once", 4, RunConsoleCtrlCOnce, false},
     {"open-refused", 1, RunOpenRefused, true},
     {"startup", 0, RunStartup, true},
     {"download-no-file", 0, RunDownloadNoFile, true},

@@ -207,6 +207,8 @@ run_console_checks() {
         drive console-lone lone-console 'C:\tavtest\tavboot.exe'
         record console-lone $?
     fi
+    # A station port that is no serial line is refused before any board.
+    console console-station-not-serial "" 2 "tavboot: NUL is not a serial port" station --port NUL 'C:\tavtest\small.hex'
     # Above COM9 a port opens only by its device path.
     console_port=com12 console console-com12 "" 0 "HW platform: TAV-SIM-PLATFORM" hwinfo --port COM12
 }
@@ -342,11 +344,88 @@ several_ctrl_c() {
     stop_sims
 }
 
+# wait_lines FILE TEXT COUNT: waits up to a minute until FILE (CR dropped) shows TEXT on COUNT lines.
+wait_lines() {
+    for _ in $(seq 600); do
+        [ "$(tr -d '\r' <"$1" | grep -cF -- "$2")" -ge "$3" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The station on two COM ports, boards plugged in turn: two at once; the first pulled (its device
+# ends, its port goes) once it is flashed, and the next plugged there once the station waits
+# again. Three boards counted, three records, each flash the image. A third port that does not
+# exist is named once.
+station_boards() {
+    local log="$drive/station.log" pids
+    rm -f "$log" "$work/flash-com6-next.bin"
+    ln -sfn "$work/no-such-tty" "$dosdevices/com8"
+    start_sims com6 com7
+    pids=("${sims[@]}")
+    (cd "$drive" && timeout 300 wine tavboot.exe station --boards 3 --log 'C:\tavtest\station.log' \
+        --port COM6 --port COM7 --port COM8 'C:\tavtest\small.hex') >"$work/station.out" 2>"$work/station.err" &
+    local station=$!
+    wait_lines "$work/station.err" "[COM6] the board still shows TavSim App FW 3.4; remove it" 1
+    kill -TERM "${pids[0]}" && wait "${pids[0]}"
+    wait_lines "$work/station.err" "[COM6] waiting for a board" 2
+    "$sim" --link "$dosdevices/com6" --flash-out "$work/flash-com6-next.bin" >"$work/sim-com6-next.log" 2>&1 &
+    sims=("${pids[1]}" $!)
+    wait "$station"
+    local status=$?
+    stop_sims
+    tr -d '\r' <"$work/station.err" >"$work/station.log"
+    if [ "$status" -eq 0 ] && grep -qE '^COM6 +2 +0$' "$work/station.log" && grep -qE '^COM7 +1 +0$' "$work/station.log" &&
+        [ "$(grep -c '^waiting for COM8: not present$' "$work/station.log")" -eq 1 ] &&
+        python3 - "$log" <<'CHECK'
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+sys.exit(sorted((r["port"], r["result"], r["operation"]) for r in records) !=
+         [("COM6", "ok", "station"), ("COM6", "ok", "station"), ("COM7", "ok", "station")])
+CHECK
+    then
+        record station-boards 0
+    else
+        echo "[station-boards] exit status $status (expected 0), output:"
+        sed "s/^/[station-boards] /" "$work/station.log" "$log"
+        record station-boards 1
+    fi
+    local flash
+    for flash in com6 com7 com6-next; do
+        python3 "$here/wine_images.py" check-flash "$work/flash-$flash.bin" "$drive/small.hex" |
+            sed "s/^/[station-flash-$flash] /"
+        record "station-flash-$flash" "${PIPESTATUS[0]}"
+    done
+}
+
+# Ctrl-C once in the station's console during a download: no new boards, the download finishes
+# with its record, the station ends with 0.
+station_ctrl_c() {
+    rm -f "$drive/station-ctrl-c.log"
+    start_sims com6
+    drive station-ctrl-c console-ctrl-c-once \
+        'C:\tavtest\tavboot.exe station --log C:\tavtest\station-ctrl-c.log --port COM6 C:\tavtest\largest.hex' \
+        'Write page 1' 0 'station: no new boards; running downloads finish (Ctrl-C again interrupts them)'
+    local status=$?
+    stop_sims
+    if [ "$status" -eq 0 ] && grep -q '"result": *"ok"' "$drive/station-ctrl-c.log" &&
+        [ "$(wc -l <"$drive/station-ctrl-c.log")" -eq 1 ]; then
+        record station-ctrl-c 0
+    else
+        sed "s/^/[station-ctrl-c] /" "$drive/station-ctrl-c.log"
+        record station-ctrl-c 1
+    fi
+    python3 "$here/wine_images.py" check-flash "$work/flash-com6.bin" "$drive/largest.hex" | sed "s/^/[station-ctrl-c-flash] /"
+    record station-ctrl-c-flash "${PIPESTATUS[0]}"
+}
+
 # Several ports at once: one worker process per port, one device failing, named in the summary,
 # the JSON and the log. The file's folder has a blank and a letter beyond ASCII: the workers'
 # command lines carry it whole.
 run_several_port_checks() {
     wanted several-ctrl-c && several_ctrl_c
+    wanted station-boards && station_boards
+    wanted station-ctrl-c && station_ctrl_c
     wanted several-download || return 0
     local win='C:\tavtest\two wordsř' log="$drive/Δοκιμή/several.log"
     mkdir -p "$drive/two wordsř"
