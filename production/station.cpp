@@ -73,12 +73,14 @@ bool ResolveNow(const std::string& selector, std::string* port) {
 bool WaitForBoard(const std::string& selector, std::string* port) {
     if (NewWorkStopped()) return false;
     std::fprintf(stderr, "[%s] waiting for a board\n", selector.c_str());
+    ReportWorkerEvent({"waiting", {}});
     double absent_said = kAbsentNeverSaid;
     while (!PortStops()) {
         AppIdentity seen;
         const bool resolved = ResolveNow(selector, port);
         const PortLook look = resolved ? LookAtPort(*port, &seen) : kPortAbsent;
-        if (look == kPortApplication || look == kPortBootloader) return !PortStops();
+        if (look == kPortApplication || look == kPortBootloader)
+            return !PortStops() && (ReportWorkerEvent({"board", {{"device", *port}}}), true);
         const bool away = look == kPortAbsent && !(resolved && PortDevicePresent(*port));
         if (away && AbsentLineDue(MonotonicSeconds(), absent_said)) {
             std::fprintf(stderr, "waiting for %s: not present\n", selector.c_str());
@@ -162,6 +164,7 @@ int TotalOk(const std::vector<StationPort>& ports) {
 void TakeResults(StationPort& port) {
     WorkerEvent event;
     while (NextWorkerEvent(port.worker, &event)) {
+        EmitEvent(port.port, event);
         if (event.name == "attempt") port.result_pending = true;
         if (event.name == "result") port.result_pending = false;
         if (event.name == "result" && event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) port.interrupted += 1;
@@ -263,6 +266,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
         else std::fprintf(stderr, "[%s] FAILED: %s\n", device.port.c_str(), ResultMessage().c_str());
         const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
         WaitForRemoval(board.port, flashed, device.removal_time);
+        if (!PortStops()) ReportWorkerEvent({"removed", {}});
         ResetLoaderState();
         RestoreImage(image);
         InitConsole();

@@ -202,3 +202,41 @@ TEST_F(CliTest, AWrongBoardIsRefusedBeforeItsFlashIsTouched) {
                          "--port", port, kExamples + "sample.tvk"});
     EXPECT_EQ(result.status, 0) << result.err;
 }
+
+// A station's port: each board waited for, found, downloaded with its result, and removed.
+TEST_F(CliTest, StationEventsFollowEachBoard) {
+    const std::string port = TempDir() + "/events-station-port";
+    const std::string log = FreshLog("station-events");
+    unlink(port.c_str());
+    ASSERT_EQ(symlink(StartDevice().c_str(), port.c_str()), 0);
+    const std::string second = StartDevice();
+    BackgroundProcess station = StartTavboot({"station", "--events", "--port", port, "--boards", "2", "--verify-app",
+                                              "0", "--removal-time", "0.2", "--station", "s2", "--expect-platform",
+                                              "TAV-SIM-PLATFORM", "--log", log, kExamples + "sample.hex"});
+    ASSERT_TRUE(WaitForStdout(&station, "\"event\":\"result\"", 60)) << station.err;
+    unlink(port.c_str());
+    ASSERT_TRUE(WaitForStdout(&station, "\"event\":\"removed\"", 30)) << station.out;
+    ASSERT_EQ(symlink(second.c_str(), port.c_str()), 0);
+    EXPECT_EQ(FinishProcess(&station, 60), 0) << station.err;
+    unlink(port.c_str());
+    std::vector<std::string> names;
+    std::vector<json> results;
+    for (const json& event : JsonLines(station.out)) {
+        EXPECT_EQ(event["port"], port);
+        if (event["event"] == "result") results.push_back(event);
+        if (event["event"] == "board") {
+            EXPECT_EQ(event["device"], port) << "a path names itself; a selector the device it found";
+        }
+        if (event["event"] != "phase" && event["event"] != "page") names.push_back(event["event"]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"waiting", "board", "result", "removed", "waiting", "board", "result"}))
+        << station.out;
+    ASSERT_EQ(results.size(), 2u);
+    for (const json& result : results) {
+        EXPECT_EQ(result["result"], "ok");
+        EXPECT_EQ(result["operation"], "station");
+        EXPECT_EQ(result["station"], "s2");
+        EXPECT_EQ(result["pages"], 13);
+    }
+    EXPECT_EQ(LogRecords(log).size(), 2u);
+}
