@@ -56,7 +56,8 @@ void AddExpectOptions(CLI::App* command, Arguments& args) {
 }
 
 CLI::Option* AddEventsFlag(CLI::App* command, Arguments& args) {
-    return command->add_flag("--events", args.events, "print what each port does as it happens, one JSON object a line");
+    return command->add_flag("--events", args.events,
+                             "print what each port does as it happens, one JSON object a line");
 }
 
 void AddTraceFlag(CLI::App* command, Arguments& args) {

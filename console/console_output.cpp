@@ -29,7 +29,7 @@ std::string FileReason(int error) {
 // What the operator expects against what the bootloader sent.
 std::string Expected(const char* what, const char* expected, std::string read) {
     read.resize(std::min(read.find('\0'), read.find_last_not_of(' ') + 1));
-    return std::string("expected ") + what + " \"" + Printable(expected) + "\", the bootloader sent \"" + Printable(read) + "\"";
+    return std::string("expected ") + what + " \"" + expected + "\", the bootloader sent \"" + Printable(read) + "\"";
 }
 
 // The reason behind the latest outcome, empty when the box says all there is. A line

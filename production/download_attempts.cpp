@@ -132,8 +132,9 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
         if (status == kExitOk || *attempts > options.retries || !OutcomeRetryable(g_loader.outcome)) break;
         std::fprintf(stderr, "%sretry: attempt %d of %d after %s\n", g_console.line_prefix.c_str(), *attempts + 1,
                      options.retries + 1, g_console.last_box.c_str());
-        ReportWorkerEvent({"retry", {{"attempt", std::to_string(*attempts + 1)}, {"of", std::to_string(options.retries + 1)},
-                                     {"after", g_console.last_box}, {"outcome", OutcomeKey(g_loader.outcome)}}});
+        ReportWorkerEvent({"retry",
+                           {{"attempt", std::to_string(*attempts + 1)}, {"of", std::to_string(options.retries + 1)},
+                            {"after", g_console.last_box}, {"outcome", OutcomeKey(g_loader.outcome)}}});
         ForgetLastAttempt();
     }
     if (status == kExitOk && options.verify_app > 0 && !VerifyApplicationStarted(options.port, options.verify_app))

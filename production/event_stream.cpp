@@ -67,5 +67,6 @@ void EmitEvent(const std::string& port, const WorkerEvent& event) {
 }
 
 void PrepareInterruptEvent(const std::string& port, const std::string& record) {
-    if (g_stream_on) SetInterruptReport(EventLine(port, {"result", {{"status", std::to_string(kExitInterrupted)}, {"record", record}}}));
+    if (!g_stream_on) return;
+    SetInterruptReport(EventLine(port, {"result", {{"status", std::to_string(kExitInterrupted)}, {"record", record}}}));
 }

@@ -130,7 +130,8 @@ std::vector<std::string> WorkerArguments(const char* job, const DeviceOptions& d
     if (!device.boot_value.empty()) arguments.insert(arguments.end(), {"--boot-value", device.boot_value});
     if (!device.unlock_key.empty()) arguments.insert(arguments.end(), {"--unlock-key", device.unlock_key});
     if (device.trace) arguments.push_back("--trace");
-    if (!device.expect_platform.empty()) arguments.insert(arguments.end(), {"--expect-platform", device.expect_platform});
+    if (!device.expect_platform.empty())
+        arguments.insert(arguments.end(), {"--expect-platform", device.expect_platform});
     if (!device.expect_hw_version.empty())
         arguments.insert(arguments.end(), {"--expect-hw-version", device.expect_hw_version});
     char seconds[32];
