@@ -78,6 +78,7 @@ void StartDownload() {
     if (!SyncAndReadIdentity()) return EndStartFailed();
     ShowBootIdentity();
     if (g_loader.type_letter == 't' && !CheckImageCompatibility()) return;
+    if (!CheckExpectedIdentity()) return;
     if (!UnlockAndReopen()) return;
     g_loader.last_reply = static_cast<uint8_t>(ReadAcknowledge(g_loader.receive));
     if (g_loader.last_reply != 1) {

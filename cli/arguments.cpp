@@ -43,6 +43,25 @@ void AddVerifyAppOption(CLI::App* command, Arguments& args) {
         ->check(CLI::Range(0.0, 3600.0));
 }
 
+// Records from several stations merge into one report: each names where and by whom.
+void AddOriginOptions(CLI::App* command, Arguments& args) {
+    command->add_option("--station", args.station, "the station the log records name (default: the host's name)");
+    command->add_option("--operator", args.operator_name, "the operator the log records name (default: the user)");
+}
+
+// The wrong board refused before anything is erased.
+void AddExpectOptions(CLI::App* command, Arguments& args) {
+    command->add_option("--expect-platform", args.device.expect_platform,
+                        "refuse a board whose bootloader names another HW platform");
+    command->add_option("--expect-hw-version", args.device.expect_hw_version,
+                        "refuse a board whose bootloader names another HW version");
+}
+
+CLI::Option* AddEventsFlag(CLI::App* command, Arguments& args) {
+    return command->add_flag("--events", args.events,
+                             "print what each port does as it happens, one JSON object a line");
+}
+
 void AddTraceFlag(CLI::App* command, Arguments& args) {
     command->add_flag("--trace", args.device.trace, "print every byte on the line to stderr");
 }
@@ -56,10 +75,13 @@ void AddDownload(CLI::App& app, Arguments& args) {
     AddBootValueOption(command, args);
     command->add_option("--unlock-key", args.device.unlock_key, "unlock key instead of the built-in one")
         ->check(HexDigits(8));
-    command->add_flag("--json", args.json, "print one JSON object with the result of every port");
+    command->add_flag("--json", args.json, "print one JSON object with the result of every port")
+        ->excludes(AddEventsFlag(command, args));
     AddLogOption(command, args);
     AddRetriesOption(command, args);
     AddVerifyAppOption(command, args);
+    AddOriginOptions(command, args);
+    AddExpectOptions(command, args);
     AddTraceFlag(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
@@ -103,6 +125,9 @@ void AddStation(CLI::App& app, Arguments& args) {
     command->add_option("--removal-time", args.device.removal_time,
                         "a board whose application was not identified is gone after SECONDS of silence")
         ->check(CLI::Range(0.1, 3600.0));
+    AddOriginOptions(command, args);
+    AddExpectOptions(command, args);
+    AddEventsFlag(command, args);
     command->add_option("FILE", args.file, "Intel HEX (*.hex) or memory image (*.tvk) file")->required();
     command->footer(kHelpFooter);
 }

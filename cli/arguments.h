@@ -27,8 +27,11 @@ struct Arguments {
     std::string ports_from;
     std::string file;
     bool json = false;
+    bool events = false;  // --events: JSON Lines of what each port does on stdout
     std::string log;  // --log: one JSON line per port operation appended here
     int boards = 0;   // station: end after this many successful downloads, 0: never
+    std::string station;        // --station: the records' station, empty: the host's name
+    std::string operator_name;  // --operator: the records' operator, empty: the environment's user
     SimulateOptions simulate;
     std::vector<std::string> logs;  // report: the run logs read
     std::string since, until;       // report: the time range, as given

@@ -100,8 +100,8 @@ void PrintDownloadJson(const std::vector<PortResult>& results) {
 
 // With json, an interrupt prints the port's result too: interrupted after attempts, its seconds counted then.
 void PrepareInterruptJson(const std::string& port, int attempts) {
-    const std::string text = DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, attempts, kOutcomeInterrupted,
-                                            -1, {}}})
+    const std::string text = WithSchema(DownloadJson({{port, kExitInterrupted, InterruptNotice(), 0, attempts,
+                                                       kOutcomeInterrupted, -1, {}}}))
                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     const size_t seconds = text.find("\"seconds\": ") + 11;
     const size_t end = text.find_first_of(",\n", seconds);

@@ -60,5 +60,7 @@ int main(int argc, char** argv) {
             return FinishOutput(FailBeforeRun(why, args.json));
     // A record that cannot be written stops the run before anything reaches a device.
     if (!args.log.empty() && !OpenRunLog(args.log, &why)) return FinishOutput(FailBeforeRun(why, args.json));
+    SetRecordOrigin(args.station, args.operator_name);
+    if (args.events) StartEventStream();
     return FinishOutput(Dispatch(args));
 }

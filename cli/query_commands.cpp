@@ -45,7 +45,8 @@ int LogQuery(const char* operation, const std::string& port, double started, boo
 double BeginQuery(const char* operation, const DeviceOptions& options, bool json) {
     if (json)
         SetInterruptReport(nlohmann::json({{"ok", false}, {"message", InterruptNotice()},
-                                           {"outcome", OutcomeKey(kOutcomeInterrupted)}, {"result", "interrupted"}})
+                                           {"outcome", OutcomeKey(kOutcomeInterrupted)}, {"result", "interrupted"},
+                                           {"schema", kSchema}})
                                .dump(2) + "\n");
     InstallInterruptHandler();
     const double started = MonotonicSeconds();

@@ -9,6 +9,8 @@ enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted
 
 // As --version and the run log say it.
 inline constexpr char kTavbootVersion[] = "0.0.10";
+// The "schema" of every JSON document, log record and event: keys are only ever added within one.
+inline constexpr int kSchema = 1;
 
 struct ConsoleState {
     int stderr_is_terminal;  // progress bar in place instead of one line per status

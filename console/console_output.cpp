@@ -1,5 +1,6 @@
 // The console's lines besides status and boxes: why a failure happened in the system's terms, refusals,
 // the JSON failure, warnings and device texts made safe for a terminal.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,12 @@ std::string FileReason(int error) {
     }
 }
 
+// What the operator expects against what the bootloader sent.
+std::string Expected(const char* what, const char* expected, std::string read) {
+    read.resize(std::min(read.find('\0'), read.find_last_not_of(' ') + 1));
+    return std::string("expected ") + what + " \"" + expected + "\", the bootloader sent \"" + Printable(read) + "\"";
+}
+
 // The reason behind the latest outcome, empty when the box says all there is. A line
 // lost in the middle has its key in the log and JSON; its box stays the last line.
 std::string Reason() {
@@ -33,6 +40,10 @@ std::string Reason() {
     case kOutcomePortOpenFailed:
     case kOutcomeReopenFailed: return PortOpenReason(g_loader.port_name, g_loader.system_error);
     case kOutcomeNoSync: return "no answer from the bootloader; is the device powered and in its application?";
+    case kOutcomePlatformNotExpected:
+        return Expected("HW platform", g_loader.expected_platform, FieldValue(HwPlatformField));
+    case kOutcomeHwVersionNotExpected:
+        return Expected("HW version", g_loader.expected_hw_version, FieldValue(HwVersionField));
     default: return "";
     }
 }

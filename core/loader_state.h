@@ -42,6 +42,8 @@ struct LoaderState {
     uint8_t last_reply;                 // result of the latest sync/identity/unlock/ack exchange
     uint16_t enter_boot_value;          // Modbus value of the enter-boot request
     uint8_t unlock_key[4];              // sent after the type letter, in this order
+    char expected_platform[64];         // the HW platform the device must send; empty: any
+    char expected_hw_version[64];       // the HW version it must send; empty: any
 
     // Late answers, learned anew by every device operation (link/answer_delay.cpp)
     uint8_t echo_whole;                 // 1 when the enter-boot echo came whole, at echo_arrival_ms

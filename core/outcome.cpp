@@ -55,6 +55,11 @@ const OutcomeRow kRows[] = {
     {"line_lost", nullptr, nullptr, IconError, nullptr, false, false, false},
     {"hw_version_mismatch", "HW version is uncompatible with selected SW image File", kCaptionBoot, IconError,
      "HW version is uncompatible with SW image File", false, false, false},
+    // The wrong board refused as a memory image refuses it: the same box and status, never retried.
+    {"platform_not_expected", "HW is uncompatible with selected SW image File", kCaptionBoot, IconError,
+     "HW is uncompatible with SW image File", false, false, false},
+    {"hw_version_not_expected", "HW version is uncompatible with selected SW image File", kCaptionBoot, IconError,
+     "HW version is uncompatible with SW image File", false, false, false},
 };
 static_assert(sizeof kRows / sizeof kRows[0] == kOutcomeCount, "one row for every outcome");
 

@@ -28,6 +28,8 @@ enum Outcome : uint8_t {
                                 // shown with the box of the exchange; line_event says which, and
                                 // system_error holds the system's error when it reported one
     kOutcomeHwVersionMismatch,  // a memory image's HW version does not match
+    kOutcomePlatformNotExpected,   // the HW platform is not the one the operator expects
+    kOutcomeHwVersionNotExpected,  // the HW version is not the one the operator expects
     kOutcomeCount
 };
 

@@ -1,9 +1,12 @@
 // Compatibility check: a memory image's header fields against the boot identity record.
 #include "image/compatibility.h"
 
+#include <string>
+
 #include "core/loader_state.h"
 #include "core/shared_reports.h"
 #include "image/memory_image.h"
+#include "link/device_commands.h"
 #include "link/serial.h"
 
 namespace {
@@ -28,6 +31,33 @@ int CompareImageHeader(const uint8_t* raw, int32_t raw_length, const uint8_t* id
     if (!FieldFits(raw, raw_length, kHeaderPlatformOffset, identity, 0, ' ')) return kPlatformMismatch;
     if (!FieldFits(raw, raw_length, kHeaderVersionOffset, identity, 16, 'x')) return kVersionMismatch;
     return kFits;
+}
+
+namespace {
+
+// A field of the identity record as text: up to its first zero byte, trailing blanks dropped.
+std::string IdentityText(const uint8_t* field, int width) {
+    std::string text(reinterpret_cast<const char*>(field), size_t(width));
+    text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+    text.resize(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+}  // namespace
+
+int CheckExpectedIdentity() {
+    const char* platform = g_loader.expected_platform;
+    const char* version = g_loader.expected_hw_version;
+    Outcome refused = kOutcomeNone;
+    if (*platform && IdentityText(g_loader.receive + kIdPlatformOffset, kIdPlatformWidth) != platform)
+        refused = kOutcomePlatformNotExpected;
+    else if (*version && IdentityText(g_loader.receive + kIdHwVersionOffset, kIdHwVersionWidth) != version)
+        refused = kOutcomeHwVersionNotExpected;
+    if (refused == kOutcomeNone) return 1;
+    ReportOutcome(refused);
+    EnableButton(DownLoadButton, 1);
+    ClosePort();
+    return 0;
 }
 
 int CheckImageCompatibility() {

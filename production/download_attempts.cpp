@@ -44,6 +44,9 @@ void SelectPort(const std::string& port) {
 }
 
 void ApplyDeviceOverrides(const DeviceOptions& options) {
+    std::snprintf(g_loader.expected_platform, sizeof g_loader.expected_platform, "%s", options.expect_platform.c_str());
+    std::snprintf(g_loader.expected_hw_version, sizeof g_loader.expected_hw_version, "%s",
+                  options.expect_hw_version.c_str());
     if (!options.boot_value.empty())
         g_loader.enter_boot_value = uint16_t(std::strtoul(options.boot_value.c_str(), nullptr, 16));
     if (options.unlock_key.empty()) return;
@@ -139,6 +142,9 @@ int DownloadWithRetries(const DeviceOptions& options, const std::string& file, c
         if (status == kExitOk || *attempts > options.retries || !OutcomeRetryable(g_loader.outcome)) break;
         std::fprintf(stderr, "%sretry: attempt %d of %d after %s\n", g_console.line_prefix.c_str(), *attempts + 1,
                      options.retries + 1, g_console.last_box.c_str());
+        ReportWorkerEvent({"retry",
+                           {{"attempt", std::to_string(*attempts + 1)}, {"of", std::to_string(options.retries + 1)},
+                            {"after", g_console.last_box}, {"outcome", OutcomeKey(g_loader.outcome)}}});
         ForgetLastAttempt();
     }
     if (status == kExitOk && options.verify_app > 0 && !VerifyApplicationStarted(options.port, options.verify_app))

@@ -16,6 +16,8 @@ struct DeviceOptions {
     bool trace = false;      // every byte on the line to stderr
     double verify_app = 0;   // seconds the application has to answer after a download; 0: not asked
     double removal_time = 2; // station: seconds of silence after which a board not identified is gone
+    std::string expect_platform;    // the HW platform the board must send; empty: any
+    std::string expect_hw_version;  // the HW version it must send; empty: any
 };
 
 // What a running application says it is; empty texts when nothing answered.
@@ -87,6 +89,11 @@ struct LogEntry {
 // never interleave. Opens path for appending (created when missing). Returns 0 with why when
 // it cannot be opened. Processes forked afterwards share the open log.
 int OpenRunLog(const std::string& path, std::string* why);
+// The station and operator every record names; an empty text: the host's name, the environment's user.
+void SetRecordOrigin(const std::string& station, const std::string& operator_name);
+// As given to SetRecordOrigin (what workers are told), empty when not given.
+const std::string& GivenStation();
+const std::string& GivenOperator();
 // The path the run log was opened with, empty when none.
 const std::string& RunLogPath();
 // Appends the record of entry, with the image, identity and last box of the loader
@@ -96,6 +103,12 @@ const std::string& RunLogPath();
 int WriteLogRecord(const LogEntry& entry);
 // The record's text without the line end.
 std::string LogRecordText(const LogEntry& entry);
+// The text of the record WriteLogRecord made last (also without a log), empty before the first.
+const std::string& LastRecordText();
+// Now in UTC as the records give their time: 2026-12-07T12:26:43.141Z.
+std::string UtcTimeText();
+// A record's result for an exit status: "ok", "failed" or "interrupted".
+const char* ResultKey(int status);
 // Prepares the record an interrupt appends for the operation of entry, started at
 // `started` (monotonic seconds): as the state is now, result "interrupted".
 void PrepareInterruptRecord(const LogEntry& entry, double started);

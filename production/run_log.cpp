@@ -14,6 +14,7 @@
 #include "core/loader_state.h"
 #include "image/image_digest.h"
 #include "production/run_log_file.h"
+#include "production/worker.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ int g_log_file = -1;
 std::string g_log_path;
 std::string g_log_error;
 std::string g_result_note;
+std::string g_station;
+std::string g_operator;
+std::string g_last_record;  // the text of the latest record, written to a log or not
 
 // The interrupted record in two parts around its seconds, ready for a signal handler.
 const double kSecondsMark = 987654.321;  // kInterruptSecondsMark
@@ -88,6 +92,15 @@ int OpenRunLog(const std::string& path, std::string* why) {
 
 const std::string& RunLogPath() { return g_log_path; }
 
+void SetRecordOrigin(const std::string& station, const std::string& operator_name) {
+    g_station = station;
+    g_operator = operator_name;
+}
+
+const std::string& GivenStation() { return g_station; }
+
+const std::string& GivenOperator() { return g_operator; }
+
 const std::string& RunLogError() { return g_log_error; }
 
 void SetResultNote(const std::string& note) { g_result_note = note; }
@@ -120,6 +133,11 @@ std::string LogRecordText(const LogEntry& entry) {
     record["attempts"] = entry.attempts;
     record["seconds"] = std::round(entry.seconds * 1000) / 1000;
     record["answer_delay_ms"] = AnswerDelayOrNull();
+    record["schema"] = kSchema;
+    const std::string station = g_station.empty() ? HostName() : g_station;
+    const std::string operator_name = g_operator.empty() ? UserName() : g_operator;
+    record["station"] = station.empty() ? nlohmann::json() : nlohmann::json(NameUtf8(station));
+    record["operator"] = operator_name.empty() ? nlohmann::json() : nlohmann::json(NameUtf8(operator_name));
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -135,8 +153,9 @@ void PrepareInterruptRecord(const LogEntry& entry, double started) {
 
 void RefreshInterruptRecord() {
     g_interrupt_head_length = 0;
-    if (g_log_file < 0) return;
     const std::string text = LogRecordText(g_interrupt_entry) + "\n";
+    PrepareInterruptEvent(g_interrupt_entry.port, text);
+    if (g_log_file < 0) return;
     const size_t mark = text.find("987654.321");
     if (mark == std::string::npos) return;
     const size_t tail = text.size() - mark - 10;
@@ -165,8 +184,9 @@ int WriteLogRecord(const LogEntry& entry) {
     SettleOperation(1);
     g_interrupt_head_length = 0;
     int written = 1;
+    g_last_record = LogRecordText(entry);
     if (g_log_file >= 0) {
-        const std::string record = LogRecordText(entry) + "\n";
+        const std::string record = g_last_record + "\n";
         written = AppendWhole(g_log_file, record.data(), record.size());
         if (!written) {
             g_result_note.clear();
@@ -175,5 +195,12 @@ int WriteLogRecord(const LogEntry& entry) {
         }
     }
     HoldInterrupts(0);
+    EmitEvent(entry.port, {"result", {{"status", std::to_string(entry.status)}, {"record", g_last_record}}});
     return written;
 }
+
+const std::string& LastRecordText() { return g_last_record; }
+
+std::string UtcTimeText() { return UtcNow(); }
+
+const char* ResultKey(int status) { return ResultName(status); }

@@ -11,3 +11,5 @@ int OpenAppendFile(const char* path);
 // Safe in a signal handler.
 int AppendWhole(int file, const char* text, size_t size);
 std::string HostName();
+// The user the environment names (USER or LOGNAME; USERNAME on Windows), empty when none.
+std::string UserName();

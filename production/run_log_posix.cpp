@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "production/run_log_file.h"
 
@@ -49,4 +50,12 @@ int AppendWhole(int file, const char* text, size_t size) {
 std::string HostName() {
     struct utsname names {};
     return uname(&names) == 0 ? names.nodename : "";
+}
+
+std::string UserName() {
+    for (const char* variable : {"USER", "LOGNAME"}) {
+        const char* name = std::getenv(variable);
+        if (name && *name) return name;
+    }
+    return "";
 }

@@ -30,3 +30,13 @@ std::string HostName() {
     DWORD length = sizeof name;
     return GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
 }
+
+// In UTF-8, whatever the code page: a name the ANSI page cannot spell stays whole.
+std::string UserName() {
+    wchar_t name[256];
+    const DWORD length = GetEnvironmentVariableW(L"USERNAME", name, 256);
+    if (length == 0 || length >= 256) return "";
+    char utf8[1024];
+    const int size = WideCharToMultiByte(CP_UTF8, 0, name, int(length), utf8, sizeof utf8, nullptr, nullptr);
+    return size > 0 ? std::string(utf8, size_t(size)) : std::string();
+}

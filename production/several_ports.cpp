@@ -31,6 +31,7 @@ struct PortRun {
 };
 
 void TakeEvent(PortRun& run, const WorkerEvent& event) {
+    if (event.name != "result") EmitEvent(run.port, event);
     if (event.name == "phase") run.phase = event.Field("text");
     if (event.name == "page") run.pages_done = unsigned(std::atoi(event.Field("done").c_str()));
     if (event.name == "attempt") run.attempts = std::max(run.attempts, std::atoi(event.Field("number").c_str()));
@@ -56,6 +57,10 @@ void Finish(PortRun& run, int exit_status) {
     run.box = verdict.message;
     const Outcome named = OutcomeFromKey(verdict.outcome.c_str());
     run.outcome = named == kOutcomeCount ? kOutcomeNone : named;
+    // The result as judged: a process that ended without one, or against it, failed.
+    WorkerEvent shown = run.has_result ? run.result : WorkerEvent{"result", {{"message", verdict.message}}};
+    shown.fields.emplace(shown.fields.begin(), "status", std::to_string(verdict.status));
+    EmitEvent(run.port, shown);
     EndWorker(run.worker);
     run.worker = nullptr;
 }

@@ -73,6 +73,7 @@ bool ResolveNow(const std::string& selector, std::string* port) {
 bool WaitForBoard(const std::string& selector, std::string* port) {
     if (NewWorkStopped()) return false;
     std::fprintf(stderr, "[%s] waiting for a board\n", selector.c_str());
+    ReportWorkerEvent({"waiting", {}});
     double absent_said = kAbsentNeverSaid;
     bool shared_said = false;
     while (!PortStops()) {
@@ -84,7 +85,8 @@ bool WaitForBoard(const std::string& selector, std::string* port) {
             shared_said = true;
         }
         const PortLook look = claimed ? LookAtPort(*port, &seen) : resolved ? kPortBusy : kPortAbsent;
-        if (look == kPortApplication || look == kPortBootloader) return !PortStops();
+        if (look == kPortApplication || look == kPortBootloader)
+            return !PortStops() && (ReportWorkerEvent({"board", {{"device", *port}}}), true);
         ReleaseDevice();
         const bool away = look == kPortAbsent && !(resolved && PortDevicePresent(*port));
         if (away && AbsentLineDue(MonotonicSeconds(), absent_said)) {
@@ -169,6 +171,7 @@ int TotalOk(const std::vector<StationPort>& ports) {
 void TakeResults(StationPort& port) {
     WorkerEvent event;
     while (NextWorkerEvent(port.worker, &event)) {
+        EmitEvent(port.port, event);
         if (event.name == "attempt") port.result_pending = true;
         if (event.name == "result") port.result_pending = false;
         if (event.name == "result" && event.Field("outcome") == OutcomeKey(kOutcomeInterrupted)) port.interrupted += 1;
@@ -271,6 +274,7 @@ int ServeStationPort(const DeviceOptions& device, const std::string& file) {
         const AppIdentity flashed = status == kExitOk ? VerifiedApplication() : AppIdentity();
         WaitForRemoval(board.port, flashed, device.removal_time);
         ReleaseDevice();
+        if (!PortStops()) ReportWorkerEvent({"removed", {}});
         ResetLoaderState();
         RestoreImage(image);
         InitConsole();

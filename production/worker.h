@@ -13,8 +13,11 @@
 //   phase   text=<status text>
 //   page    done=<pages acknowledged> total=<pages of the image>
 //   attempt number=<1, 2, ...>
+//   retry   attempt=<the next attempt> of=<attempts allowed> after=<box that ended the last> outcome=<key>
 //   result  outcome=<OutcomeKey> status=<exit status> attempts=N seconds=S system_error=E
 //           message=<last box> [hw_platform= hw_version= boot_sw_version= application= fw_version=]
+//           [record=<the log record's JSON text>]
+//   waiting, board device=<the port the board came on>, removed: a station's port
 struct WorkerEvent {
     std::string name;
     std::vector<std::pair<std::string, std::string>> fields;
@@ -80,6 +83,16 @@ std::string LoadedImageInput();
 void CountInterrupts();
 int InterruptsCounted();
 
+// ---- The event stream (--events): one JSON object a line on stdout for a fixture's software ----
+
+// From now on events are printed; a download on one port sends its own status texts as events.
+void StartEventStream();
+// With the stream on, prints the event the worker event stands for on port (attempts stand for
+// none), with its schema, time, port and name, flushed at once. A result carries its record's keys.
+void EmitEvent(const std::string& port, const WorkerEvent& event);
+// With the stream on, an interrupt prints the result of record (its seconds counted up to then).
+void PrepareInterruptEvent(const std::string& port, const std::string& record);
+
 // ---- Worker side ----
 
 // 1 when argv asks for a worker (argv[1] is --worker).
@@ -91,7 +104,9 @@ void PrepareWorkerProcess();
 int NewWorkStopped();
 // Runs the worker argv asks for; returns its exit status.
 int RunWorker(int argc, const char* const* argv);
-// In a worker: sends the event to the supervisor (0 when it cannot). Elsewhere nothing (1).
+// Every status text as a phase event, pages acknowledged since the last one as a page event.
+void ReportStatus(const char* text);
+// In a worker: sends the event to the supervisor (0 when it cannot). Elsewhere to the event stream (1).
 int ReportWorkerEvent(const WorkerEvent& event);
 // In a worker: the result event of the operation that ended with status, from the loader
 // and console state as it left them. Returns 0 when the supervisor can no longer be told.

@@ -21,8 +21,12 @@ struct WorkerCall {
     DeviceOptions device;
     std::string file;
     std::string log;
+    std::string station;
+    std::string operator_name;
     bool image_input = false;  // the image comes on standard input
 };
+
+}  // namespace
 
 // Every status text is a phase; a page acknowledged since the last one is a page too.
 void ReportStatus(const char* text) {
@@ -32,6 +36,8 @@ void ReportStatus(const char* text) {
     ReportWorkerEvent({"page", {{"done", std::to_string(g_reported_pages)},
                                 {"total", std::to_string(SentPageCount(g_loader.image_length))}}});
 }
+
+namespace {
 
 // The supervisor wrote these arguments: "--worker JOB" then option and value pairs, --trace alone.
 int ParseWorkerCall(int argc, const char* const* argv, WorkerCall* call) {
@@ -52,6 +58,10 @@ int ParseWorkerCall(int argc, const char* const* argv, WorkerCall* call) {
         else if (option == "--verify-app") call->device.verify_app = std::atof(value.c_str());
         else if (option == "--removal-time") call->device.removal_time = std::atof(value.c_str());
         else if (option == "--log") call->log = value;
+        else if (option == "--station") call->station = value;
+        else if (option == "--operator") call->operator_name = value;
+        else if (option == "--expect-platform") call->device.expect_platform = value;
+        else if (option == "--expect-hw-version") call->device.expect_hw_version = value;
         else if (option == "--file") call->file = value;
         else return 0;
     }
@@ -120,12 +130,18 @@ std::vector<std::string> WorkerArguments(const char* job, const DeviceOptions& d
     if (!device.boot_value.empty()) arguments.insert(arguments.end(), {"--boot-value", device.boot_value});
     if (!device.unlock_key.empty()) arguments.insert(arguments.end(), {"--unlock-key", device.unlock_key});
     if (device.trace) arguments.push_back("--trace");
+    if (!device.expect_platform.empty())
+        arguments.insert(arguments.end(), {"--expect-platform", device.expect_platform});
+    if (!device.expect_hw_version.empty())
+        arguments.insert(arguments.end(), {"--expect-hw-version", device.expect_hw_version});
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", device.verify_app);
     arguments.insert(arguments.end(), {"--verify-app", seconds});
     std::snprintf(seconds, sizeof seconds, "%g", device.removal_time);
     arguments.insert(arguments.end(), {"--removal-time", seconds});
     if (!RunLogPath().empty()) arguments.insert(arguments.end(), {"--log", RunLogPath()});
+    if (!GivenStation().empty()) arguments.insert(arguments.end(), {"--station", GivenStation()});
+    if (!GivenOperator().empty()) arguments.insert(arguments.end(), {"--operator", GivenOperator()});
     if (image_input) arguments.push_back("--image-input");
     arguments.insert(arguments.end(), {"--file", file});
     return arguments;
@@ -152,6 +168,7 @@ int RunWorker(int argc, const char* const* argv) {
         return kExitUsage;
     }
     PrepareWorkerProcess();
+    SetRecordOrigin(call.station, call.operator_name);
     std::string why;
     if (!call.log.empty() && !OpenRunLog(call.log, &why)) return FailBeforeRun(why, false);
     g_is_worker = 1;
@@ -165,7 +182,8 @@ int RunWorker(int argc, const char* const* argv) {
 }
 
 int ReportWorkerEvent(const WorkerEvent& event) {
-    if (!g_is_worker) return 1;
+    // A download on one port tells an event stream itself.
+    if (!g_is_worker) return EmitEvent(g_loader.port_name, event), 1;
     const std::string line = FormatWorkerEvent(event);
     return std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0;
 }
@@ -186,6 +204,7 @@ int ReportWorkerResult(int status, int attempts, double seconds) {
     AddField(&result, "application", ApplicationInfoField);
     AddField(&result, "fw_version", FwVersionField);
     if (g_loader.answer_count) result.fields.emplace_back("answer_delay_ms", std::to_string(g_loader.answer_delay_ms));
+    if (!LastRecordText().empty()) result.fields.emplace_back("record", LastRecordText());
     g_reported_pages = 0;
     return ReportWorkerEvent(result);
 }

@@ -233,6 +233,7 @@ TEST_F(ProductionLineTest, UsbSelectorsResolveToTheOnePortThatMatches) {
 
     const json ports = json::parse(RunTavboot({"ports", "--json"}).out);
     ASSERT_EQ(ports.size(), 3u);
+    for (const json& port : ports) EXPECT_EQ(port["schema"], 1);
     EXPECT_EQ(ports[1]["port"], "/dev/ttyUSB0");
     EXPECT_EQ(ports[1]["driver"], "usbserial");
     EXPECT_EQ(ports[1]["vendor_id"], "0403");
