@@ -75,25 +75,39 @@ fuzz_one() {
 fuzz_seconds=${TAVBOOT_FUZZ_SECONDS:-60}
 fuzz_targets=(intel_hex memory_image compatibility arguments report_lines)
 
+# Every target at once: each has its fixed time, and they share what processor time the
+# stage beside them leaves.
 bounded_fuzzing() {
     cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTAVBOOT_FUZZ=ON -DTAVBOOT_TESTS=OFF >/dev/null &&
         cmake --build build-fuzz --target fuzzers -j"$jobs" || return 1
-    local work status=0 running=0
+    local work status=0 target pid pids=()
     work=$(mktemp -d)
     for target in "${fuzz_targets[@]}"; do
         fuzz_one "$target" "$work" &
-        running=$((running + 1))
-        if ((running >= jobs)); then
-            wait -n || status=1
-            running=$((running - 1))
-        fi
+        pids+=($!)
     done
-    while ((running > 0)); do
-        wait -n || status=1
-        running=$((running - 1))
+    for pid in "${pids[@]}"; do
+        wait "$pid" || status=1
     done
     rm -rf "$work"
+    return $status
+}
+
+# The release build the Debian package check makes, made beforehand (the check then finds it
+# made, or builds and reports it itself).
+prebuild_debian_package() {
+    cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1 &&
+        cmake --build build-deb -j"$jobs" --target tavboot >/dev/null 2>&1
+}
+
+# What runs beside the Wine scenarios: the fuzzing and the package's build.
+beside_wine() {
+    prebuild_debian_package &
+    local builder=$!
+    bounded_fuzzing
+    local status=$?
+    wait "$builder"
     return $status
 }
 
@@ -147,7 +161,7 @@ windows_tests() {
 
 stage "host build and tests" host_tests
 stage "sanitizer build and tests (ASan, UBSan)" sanitizer_tests
-start_beside bounded_fuzzing
+start_beside beside_wine
 stage "Windows build and tests under Wine (the fuzzers run beside)" windows_tests
 stage "bounded fuzzing (${fuzz_seconds} s a target, ASan, UBSan)" finish_beside
 stage "Valgrind memcheck of the command line" valgrind_cli
