@@ -5,18 +5,16 @@
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "sim/sim_device.h"
+#include "tests/cli_fixture.h"
 #include "tests/process_support.h"
 #include "tests/test_support.h"
 
 using nlohmann::json;
 
 namespace {
-
-const std::string kExamples = std::string(TAVBOOT_SOURCE_DIR) + "/examples/";
 
 // A record as an older tool wrote it (no outcome, attempts, answer delay, SHA-256), an hour of
 // the day before; a record of a newer one with keys this tool does not know; a cut line.
@@ -34,22 +32,8 @@ const char kLateQueryRecord[] =
     R"("result":"ok","seconds":0.4,"time":"2026-12-06T07:30:00.000Z"})";
 const char kCutLine[] = R"({"answer_delay_ms":0,"attempts":1,"boot_sw_ver)";
 
-class ReportTest : public ::testing::Test {
+class ReportTest : public CliTest {
 protected:
-    void SetUp() override {
-        SimDefaultConfig(&config);
-        config.erase_delay_ms = 0;
-        config.program_delay_ms = 0;
-    }
-    void TearDown() override {
-        for (auto& device : devices) SimStop(device.get());
-    }
-    std::string StartDevice() {
-        devices.push_back(std::make_unique<SimDevice>());
-        EXPECT_EQ(SimOpen(devices.back().get(), &config), 1);
-        EXPECT_EQ(SimStartThread(devices.back().get()), 1);
-        return devices.back()->slave_path;
-    }
     // A shift on four ports: one board well, one well on its second try, two failing on both tries;
     // an hwinfo through a slow adapter; then records of other versions and a broken line.
     void WriteShiftLog() {
@@ -85,8 +69,6 @@ protected:
         }
         return records;
     }
-    SimConfig config;
-    std::vector<std::unique_ptr<SimDevice>> devices;
     std::string log = TempDir() + "/report-shift.log";
     std::string slow;
 };
